@@ -1,0 +1,135 @@
+// The application object, the form and the error box.
+#include "Forms.h"
+
+#include <QMessageBox>
+#include <cstdio>
+
+TApplication *Application = nullptr;
+
+namespace {
+
+// Qt must not see an exception leave an event handler; keep the first one and stop the loop,
+// so that Run can hand it on once the loop has unwound.
+class GuardedApplication : public QApplication
+{
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            if (!m_pending)
+                m_pending = std::current_exception();
+            quit();
+            return false;
+        }
+    }
+
+    std::exception_ptr takePending() { return std::exchange(m_pending, nullptr); }
+
+private:
+    std::exception_ptr m_pending;
+};
+
+} // namespace
+
+TForm::TForm(TApplication *)
+    : QWidget(nullptr)
+{
+}
+
+void TForm::SetBounds(int left, int top, int width, int height)
+{
+    m_outerSize = QSize(width, height);
+    m_outerSizeFitted = false;
+    resize(m_outerSize);
+    move(left, top);
+}
+
+void TForm::SetCaption(std::string_view caption)
+{
+    setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
+}
+
+bool TForm::event(QEvent *event)
+{
+    // A window manager's frame is known only once the window is mapped; then shrink the client
+    // area so that the outer size is the one asked for. Without a frame there is nothing to do.
+    switch (event->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (!m_outerSizeFitted && m_outerSize.isValid())
+            fitOuterSize();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void TForm::fitOuterSize()
+{
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.width() <= 0 && frame.height() <= 0)
+        return;
+    m_outerSizeFitted = true;
+    resize(m_outerSize - frame);
+}
+
+TApplication::TApplication(int &argc, char **argv)
+    : m_argc(argc)
+    , m_argv(argv)
+{
+}
+
+TApplication::~TApplication()
+{
+    // Forms go first, while the Qt application they need still exists.
+    for (auto it = m_forms.rbegin(); it != m_forms.rend(); ++it)
+        delete *it;
+    m_forms.clear();
+}
+
+void TApplication::Initialize()
+{
+    if (!m_qt)
+        m_qt = std::make_unique<GuardedApplication>(m_argc, m_argv);
+}
+
+void TApplication::adopt(TForm *form)
+{
+    m_forms.push_back(form);
+    if (!m_mainForm)
+        m_mainForm = form;
+    if (form->OnCreate)
+        form->OnCreate(form);
+}
+
+void TApplication::Run()
+{
+    if (!m_qt || !m_mainForm)
+        return;
+    m_mainForm->show();
+    QApplication::exec();
+    if (auto pending = static_cast<GuardedApplication *>(m_qt.get())->takePending())
+        std::rethrow_exception(pending);
+}
+
+void TApplication::SetTitle(std::string_view title)
+{
+    m_title = QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+}
+
+void TApplication::ShowException(const Exception &error)
+{
+    const QString message = QString::fromStdString(error.Message());
+    if (!m_qt) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return;
+    }
+    const QString title = m_title.isEmpty() ? QApplication::applicationName() : m_title;
+    QMessageBox::critical(nullptr, title, message);
+}
