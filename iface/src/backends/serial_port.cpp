@@ -1,0 +1,139 @@
+// One open tty of a serial DMX device.
+#include "serial_port.h"
+
+#include "dashard.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace das {
+
+namespace {
+
+std::string openFailure(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return "no such device";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EBUSY:
+        return "device busy";
+    case ENOTTY:
+        return "not a terminal";
+    default:
+        return std::string("cannot open device: ") + std::strerror(error);
+    }
+}
+
+} // namespace
+
+SerialPort::SerialPort(SerialPort &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+SerialPort &SerialPort::operator=(SerialPort &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+SerialPort::~SerialPort() { close(); }
+
+void SerialPort::close()
+{
+    if (m_fd < 0)
+        return;
+    ::tcflush(m_fd, TCOFLUSH);
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+SerialPort SerialPort::open(const std::string &path, std::string &why)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = openFailure(errno);
+        return SerialPort();
+    }
+    SerialPort port(fd);
+    termios tio {};
+    if (::tcgetattr(fd, &tio) != 0) {
+        why = openFailure(errno);
+        return SerialPort();
+    }
+    // Without raw mode the line discipline would turn a level of 0x0A into 0D 0A.
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        why = std::string("cannot configure device: ") + std::strerror(errno);
+        return SerialPort();
+    }
+    // Keeps a second program from interleaving its own bytes with ours.
+    ::ioctl(fd, TIOCEXCL);
+    ::tcflush(fd, TCIOFLUSH);
+    return port;
+}
+
+int SerialPort::wait(short events, std::chrono::milliseconds timeout) const
+{
+    pollfd entry { m_fd, events, 0 };
+    int ready;
+    do
+        ready = ::poll(&entry, 1, int(timeout.count()));
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0 || (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return DAS_E_IO;
+    return entry.revents & events;
+}
+
+int SerialPort::write(std::span<const uint8_t> bytes) const
+{
+    ssize_t taken;
+    do
+        taken = ::write(m_fd, bytes.data(), bytes.size());
+    while (taken < 0 && errno == EINTR);
+    if (taken >= 0)
+        return int(taken);
+    return errno == EAGAIN ? 0 : DAS_E_IO;
+}
+
+int SerialPort::read(std::span<uint8_t> into) const
+{
+    ssize_t got;
+    do
+        got = ::read(m_fd, into.data(), into.size());
+    while (got < 0 && errno == EINTR);
+    if (got >= 0)
+        return int(got);
+    return errno == EAGAIN ? 0 : DAS_E_IO;
+}
+
+size_t SerialPort::queuedOutput() const
+{
+    int queued = 0;
+    if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0)
+        return 0;
+    return size_t(queued);
+}
+
+} // namespace das

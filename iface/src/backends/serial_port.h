@@ -1,0 +1,53 @@
+// One open tty of a serial DMX device: raw, non-blocking, with poll() for every wait so that no
+// call outlasts the time it is given.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace das {
+
+class SerialPort
+{
+public:
+    SerialPort() = default;
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+    SerialPort(SerialPort &&other) noexcept;
+    SerialPort &operator=(SerialPort &&other) noexcept;
+    // Discards output still queued, then closes: a device that stopped reading must not hold
+    // up the close.
+    ~SerialPort();
+
+    // Opens `path` for this process alone, in raw mode (8 data bits, no parity, one stop bit,
+    // no flow control, no character translation) at 115200 baud, reads returning at once, both
+    // queues flushed. On failure the port is not open and `why` holds a short phrase.
+    static SerialPort open(const std::string &path, std::string &why);
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+
+    // Waits up to `timeout` for POLLIN/POLLOUT in `events`. Returns the events that are ready
+    // (0 on timeout), or DAS_E_IO when the line hung up or failed.
+    int wait(short events, std::chrono::milliseconds timeout) const;
+    // Returns the bytes taken (0 when the output queue is full), or DAS_E_IO.
+    int write(std::span<const uint8_t> bytes) const;
+    // Returns the bytes read (0 when none are waiting), or DAS_E_IO.
+    int read(std::span<uint8_t> into) const;
+    // Bytes the driver still holds for output, or 0 when it cannot say.
+    size_t queuedOutput() const;
+
+private:
+    explicit SerialPort(int fd)
+        : m_fd(fd)
+    {
+    }
+    void close();
+
+    int m_fd = -1;
+};
+
+} // namespace das

@@ -1,0 +1,113 @@
+// The UDP socket under the network outputs: opened once, never blocking, and deciding which
+// send errors close the output.
+#include "backends/udp_output.h"
+
+#include "dashard.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace das {
+
+namespace {
+
+std::string describe(const char *step, int error)
+{
+    return std::string(step) + ": " + std::strerror(error);
+}
+
+bool setIntOption(int fd, int level, int name, int value, const char *step, std::string &why)
+{
+    if (setsockopt(fd, level, name, &value, sizeof value) == 0)
+        return true;
+    why = describe(step, errno);
+    return false;
+}
+
+} // namespace
+
+UdpSender::~UdpSender()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, std::string &why)
+{
+    // Non-blocking: a full socket buffer drops this frame instead of holding the caller.
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        why = describe("cannot create a UDP socket", errno);
+        return false;
+    }
+    switch (mode) {
+    case Mode::Unicast:
+        break;
+    case Mode::Broadcast:
+        // The user names a broadcast address on purpose; without this the kernel refuses it.
+        if (!setIntOption(m_fd, SOL_SOCKET, SO_BROADCAST, 1, "cannot allow broadcast", why))
+            return false;
+        break;
+    case Mode::Multicast:
+        // TTL 1 keeps the levels on the local link. The interface is the one the routing table
+        // picks for the group, as for any other destination. Loop lets a receiver on this same
+        // machine (a visualiser, a local bridge) hear the stream.
+        if (!setIntOption(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, 1, "cannot set multicast TTL", why)
+            || !setIntOption(
+                m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, 1, "cannot set multicast loop", why))
+            return false;
+        break;
+    }
+    m_destination.sin_family = AF_INET;
+    m_destination.sin_port = htons(port);
+    m_destination.sin_addr.s_addr = htonl(host);
+    return true;
+}
+
+int UdpSender::send(std::span<const uint8_t> datagram)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const ssize_t sent = ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+            reinterpret_cast<const sockaddr *>(&m_destination), sizeof m_destination);
+        if (sent >= 0)
+            return DAS_OK;
+        if (errno == EINTR)
+            continue;
+        return isTransientSendError(errno) ? DAS_OK : DAS_E_IO;
+    }
+    return DAS_OK; // interrupted every time: this frame is lost, the next tick sends again
+}
+
+bool isTransientSendError(int error)
+{
+    switch (error) {
+    // UDP promises no delivery, so a datagram the kernel or the network could not take now is
+    // the same as one lost on the wire: the console sends the full frame again on its next tick.
+    // Nobody listening (an ICMP port-unreachable reported back on this socket):
+    case ECONNREFUSED:
+    // Socket buffer or device queue full:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case ENOBUFS:
+    case ENOMEM:
+    // Cable out, Wi-Fi reconnecting, route not there yet, address being renewed, a firewall
+    // rule: all of these can come back without reopening the output.
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+    case EADDRNOTAVAIL:
+    case EPERM:
+        return true;
+    // Anything else (EBADF, ENOTSOCK, EACCES, EMSGSIZE, EINVAL, ...) means the socket or the
+    // destination itself is wrong, and sending again would fail the same way.
+    default:
+        return false;
+    }
+}
+
+} // namespace das

@@ -1,0 +1,47 @@
+// What each DasCall command does: validation, the one open output, and the library's
+// process-wide entry with its lock and trace.
+#pragma once
+
+#include "backend.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace das {
+
+// Opens the output `spec` names through its kind's factory; null with a reason when it cannot.
+std::unique_ptr<Backend> openOutput(const OutputSpec &spec, std::string &why);
+
+// Checks a call's arguments against its command. DAS_OK, DAS_E_COMMAND or DAS_E_ARGUMENT.
+int validateCall(int32_t command, int32_t length, const uint8_t *buffer);
+
+// Runs the commands against at most one open output. Not locked: the caller serialises.
+class Dispatcher
+{
+public:
+    using Opener = std::function<std::unique_ptr<Backend>(const OutputSpec &, std::string &)>;
+
+    // `opener` creates the output for a parsed DASHARD_OUTPUT value.
+    explicit Dispatcher(Opener opener = openOutput);
+
+    // One call, arguments as DasCall received them. 0 or more on success, else a DAS_E_* code.
+    // A call with bad arguments changes nothing.
+    int call(int32_t command, int32_t length, const uint8_t *buffer);
+
+    bool isOpen() const { return m_output != nullptr; }
+
+private:
+    int open();
+    void close();
+
+    Opener m_opener;
+    std::unique_ptr<Backend> m_output;
+};
+
+// The library's entry: serialises callers, reads DASHARD_TRACE on the first call, runs the
+// call and traces it. Never throws.
+int32_t libraryCall(int32_t command, int32_t length, const uint8_t *buffer) noexcept;
+
+} // namespace das

@@ -1,0 +1,278 @@
+// The real program in a real X window: driven through the X server only, watched through its
+// output library's trace and a real Art-Net receiver on loopback.
+#include "desktop.h"
+#include "net_support.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Window coordinates of the controls the operator uses.
+constexpr int kToggleX = 42, kToggleY = 20;
+constexpr int kClearX = 120, kClearY = 68;
+int pageX(int n) { return 152 + 56 * ((n - 1) % 8) + 28; }
+int pageY(int n) { return 8 + 24 * ((n - 1) / 8) + 8; }
+int faderX(int k) { return 96 + 32 * (k - 1) + 12; }
+// Inside the groove above a fader's thumb, well clear of it while the level is low.
+constexpr int kFaderGrooveY = 174;
+// The thumb of a fader at level 0, just above the bottom arrow.
+constexpr int kThumbAtBottomY = 368;
+
+struct TraceLine
+{
+    double seconds = 0;
+    int command = 0, length = 0, result = 0;
+    std::string hex;
+};
+
+std::vector<TraceLine> readTrace(const std::string &path)
+{
+    std::vector<TraceLine> lines;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream fields(text);
+        TraceLine line;
+        fields >> line.seconds >> line.command >> line.length >> line.result >> line.hex;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int level(const nettest::Packet &artDmx, int channel) { return artDmx[std::size_t(17 + channel)]; }
+
+class Console : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { s_x = std::make_unique<e2e::Xvfb>(); }
+    static void TearDownTestSuite() { s_x.reset(); }
+
+    void SetUp() override
+    {
+        if (!s_x->ok())
+            GTEST_SKIP() << s_x->error();
+        m_trace = std::string(::testing::TempDir()) + "brivane-e2e-trace-" + std::to_string(getpid());
+        std::remove(m_trace.c_str());
+    }
+
+    // Starts the program as a user does, with the output library's settings only.
+    void start(const std::string &output)
+    {
+        m_program = std::make_unique<e2e::Process>(
+            std::vector<std::string> { BRIVANE_EXE },
+            std::map<std::string, std::string> { { "DISPLAY", s_x->display() },
+                                                 { "DASHARD_OUTPUT", output },
+                                                 { "DASHARD_TRACE", m_trace } });
+        m_window = std::make_unique<e2e::Window>(e2e::Window::find(s_x->display(), "Brivane"));
+        ASSERT_TRUE(m_window->ok()) << "no window titled Brivane appeared";
+    }
+    void startArtNet()
+    {
+        ASSERT_TRUE(m_receiver.ok());
+        start("artnet:127.0.0.1:" + std::to_string(m_receiver.port()));
+    }
+    void TearDown() override
+    {
+        if (m_program)
+            EXPECT_EQ(m_program->stop(), 128 + SIGTERM) << "the program ended before it was closed";
+        std::remove(m_trace.c_str());
+    }
+
+    // Drops the frames already queued; with `quietMs`, also those until the sender goes quiet.
+    void drain(int quietMs = 0)
+    {
+        while (m_receiver.receive(quietMs))
+            ;
+    }
+    // The first frame whose levels satisfy `wanted`, and how many frames came before it.
+    std::optional<nettest::Packet> awaitFrame(const std::function<bool(const nettest::Packet &)> &wanted,
+                                              int *before = nullptr, int maxFrames = 30)
+    {
+        for (int i = 0; i < maxFrames; ++i) {
+            auto packet = m_receiver.receive(1000);
+            if (!packet)
+                return std::nullopt;
+            if (packet->size() == 530 && wanted(*packet)) {
+                if (before)
+                    *before = i;
+                return packet;
+            }
+        }
+        return std::nullopt;
+    }
+
+    static std::unique_ptr<e2e::Xvfb> s_x;
+    std::string m_trace;
+    nettest::UdpReceiver m_receiver;
+    std::unique_ptr<e2e::Process> m_program;
+    std::unique_ptr<e2e::Window> m_window;
+};
+
+std::unique_ptr<e2e::Xvfb> Console::s_x;
+
+TEST_F(Console, WindowHasItsTitlePlaceAndSizeOnTheXServer)
+{
+    start("none");
+    auto info = m_window->info();
+    EXPECT_EQ(info["Absolute upper-left X"], "352");
+    EXPECT_EQ(info["Absolute upper-left Y"], "380");
+    EXPECT_EQ(info["Width"], "628");
+    EXPECT_EQ(info["Height"], "434");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(m_window->screenshot(E2E_ARTIFACTS "/window.png"));
+}
+
+TEST_F(Console, TraceShowsSendsFromTheStartAndEveryToggleCommand)
+{
+    start("none");
+    std::this_thread::sleep_for(1500ms);
+    m_window->click(kToggleX, kToggleY);
+    std::this_thread::sleep_for(300ms);
+    m_window->click(kToggleX, kToggleY);
+    std::this_thread::sleep_for(300ms);
+
+    std::vector<int> commands;
+    int sends = 0;
+    for (const TraceLine &line : readTrace(m_trace)) {
+        if (line.command == 4) {
+            ++sends;
+            EXPECT_EQ(line.length, 512);
+            EXPECT_EQ(line.hex, std::string(1024, '0'));
+            EXPECT_LT(line.result, 0) << "sent while nothing was open";
+        } else {
+            commands.push_back(line.command);
+            if (line.command == 1)
+                EXPECT_LT(line.result, 0) << "the output \"none\" opened";
+        }
+    }
+    // No open ever succeeds, so no start follows it; the second click closes.
+    EXPECT_EQ(commands, std::vector<int>({ 1, 2 }));
+    EXPECT_GE(sends, 10) << "the timer does not send from the start";
+}
+
+TEST_F(Console, ArtNetFlowsOnlyWhileTheToggleIsDown)
+{
+    startArtNet();
+    EXPECT_FALSE(m_receiver.receive(500)) << "frames before the interface was opened";
+    m_window->click(kToggleX, kToggleY);
+    int frames = 0;
+    for (; frames < 10; ++frames) {
+        auto packet = m_receiver.receive(1000);
+        ASSERT_TRUE(packet) << "no frame after " << frames;
+        ASSERT_EQ(packet->size(), 530u);
+    }
+    m_window->click(kToggleX, kToggleY);
+    drain(150);
+    EXPECT_FALSE(m_receiver.receive(500)) << "frames after the interface was closed";
+}
+
+TEST_F(Console, AFaderDragReachesTheWireWithinOnePeriodOnItsChannel)
+{
+    startArtNet();
+    m_window->click(kToggleX, kToggleY);
+    ASSERT_TRUE(m_receiver.receive(1000));
+    m_window->drag(faderX(5), kThumbAtBottomY, faderX(5), 100);
+    drain();
+    int before = -1;
+    auto frame = awaitFrame([](const nettest::Packet &p) { return level(p, 5) == 255; }, &before);
+    ASSERT_TRUE(frame) << "channel 5 never reached 255";
+    // Counted from the end of the drag: the next frame carries it, or the one after when the
+    // last move was still on its way through the X server.
+    EXPECT_LE(before, 1);
+    for (int channel = 1; channel <= 512; ++channel)
+        if (channel != 5)
+            ASSERT_EQ(level(*frame, channel), 0) << "channel " << channel;
+}
+
+TEST_F(Console, KeyboardStartsOnTheFirstFaderAndTabsPastTheThird)
+{
+    startArtNet();
+    m_window->click(kToggleX, kToggleY);
+    // Home on each fader in focus order: 1, then Tab to 2, then Tab to 4.
+    m_window->keys({ "Home", "Tab", "Home", "Prior", "Tab", "Home", "Down", "Down" });
+    auto frame = awaitFrame([](const nettest::Packet &p) { return level(p, 4) == 253; });
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(level(*frame, 1), 255);
+    EXPECT_EQ(level(*frame, 2), 255);
+    EXPECT_EQ(level(*frame, 3), 0);
+}
+
+TEST_F(Console, EveryChannelIsReachableThroughThePagesAndKeepsItsLevel)
+{
+    startArtNet();
+    m_window->click(kToggleX, kToggleY);
+    // Each channel gets 255 minus (index mod 7): Home, then that many steps down.
+    for (int n = 1; n <= 32; ++n) {
+        // One page per xdotool call: the page button, then each fader in turn.
+        std::vector<std::string> chain { "mousemove", "--window", m_window->id(),
+                                         std::to_string(pageX(n)), std::to_string(pageY(n)), "click", "1" };
+        for (int k = 1; k <= 16; ++k) {
+            const int index = 16 * (n - 1) + k - 1;
+            for (const std::string &arg : { std::string("mousemove"), std::string("--window"),
+                                            m_window->id(), std::to_string(faderX(k)),
+                                            std::to_string(kFaderGrooveY), std::string("click"),
+                                            std::string("1"), std::string("key"), std::string("--delay"), std::string("2"), std::string("Home") })
+                chain.push_back(arg);
+            for (int i = 0; i < index % 7; ++i)
+                chain.push_back("Down");
+        }
+        ASSERT_TRUE(m_window->xdo(chain));
+    }
+    drain();
+    auto frame = m_receiver.receive(1000);
+    ASSERT_TRUE(frame);
+    for (int channel = 1; channel <= 512; ++channel)
+        ASSERT_EQ(level(*frame, channel), 255 - (channel - 1) % 7) << "channel " << channel;
+
+    // Clear: one all-zero frame right after the click, on top of the ticks.
+    drain();
+    m_window->click(kClearX, kClearY);
+    auto cleared = awaitFrame([](const nettest::Packet &p) {
+        for (int channel = 1; channel <= 512; ++channel)
+            if (level(p, channel) != 0)
+                return false;
+        return true;
+    });
+    ASSERT_TRUE(cleared);
+}
+
+TEST_F(Console, ClearSendsTheZeroFrameAtOnceBetweenTicks)
+{
+    start("none");
+    m_window->click(faderX(1), kFaderGrooveY);
+    m_window->keys({ "Home" });
+    std::this_thread::sleep_for(500ms);
+    m_window->click(kClearX, kClearY);
+    std::this_thread::sleep_for(500ms);
+    const auto lines = readTrace(m_trace);
+    // The Clear frame is the first zero frame after frames with channel 1 up.
+    std::size_t firstUp = lines.size(), clearAt = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].command != 4)
+            continue;
+        if (lines[i].hex.rfind("ff", 0) == 0 && firstUp == lines.size())
+            firstUp = i;
+        else if (firstUp < i && lines[i].hex == std::string(1024, '0')) {
+            clearAt = i;
+            break;
+        }
+    }
+    ASSERT_LT(clearAt, lines.size()) << "no zero frame after the level went up";
+    ASSERT_GT(clearAt, 0u);
+    // Ticks come a period apart; the Clear frame comes between two of them.
+    std::vector<double> gaps;
+    for (std::size_t i = firstUp + 1; i < lines.size(); ++i)
+        gaps.push_back(lines[i].seconds - lines[i - 1].seconds);
+    int shortGaps = 0;
+    for (double gap : gaps)
+        shortGaps += gap < 0.05;
+    EXPECT_GE(shortGaps, 1);
+}
+
+} // namespace
