@@ -48,14 +48,6 @@ TEST_F(Clear, ZeroesAllPagesKeepsThePageAndSendsOnce)
         EXPECT_EQ(c.sliders[k - 1].Position(), 255) << "fader " << k;
 }
 
-TEST_F(Clear, MovesOnlyFadersThatAreUp)
-{
-    c.setLevel(2, 10);
-    const int changes = c.changesSoFar();
-    core::clearAll(c.bank, &DasCall);
-    EXPECT_EQ(c.changesSoFar(), changes + 1);
-}
-
 TEST_F(Clear, AFailingSendStillClears)
 {
     recorder::setResult(4, -4);

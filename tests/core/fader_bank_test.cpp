@@ -80,20 +80,6 @@ TEST(FaderBank, TransferOutAndBackOnTheSamePageRunsNoHandler)
     EXPECT_TRUE(framesEqual(c.dmxBuf, before));
 }
 
-TEST(FaderBank, FramePageEqualToFadersRunsNoHandlerAndKeepsPanels)
-{
-    FakeConsole c;
-    c.setLevel(3, 77);
-    // Page 2 holds the same levels as the faders show.
-    c.dmxBuf[16 + 2] = 77;
-    const int changes = c.changesSoFar();
-    c.pageTop = 16;
-    core::frameIntoFaders(c.bank);
-    EXPECT_EQ(c.changesSoFar(), changes);
-    EXPECT_EQ(c.panels[2].text, "77");
-    EXPECT_TRUE(bankAgrees(c));
-}
-
 TEST(FaderBank, PercentFaderIsShownAndStoredButTouchesNoChannel)
 {
     FakeConsole c;

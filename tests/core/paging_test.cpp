@@ -78,15 +78,4 @@ TEST(Paging, LabelIsTheButtonsCaptionAtTheMomentOfTheClick)
     EXPECT_EQ(c.pageTop, 48);
 }
 
-TEST(Paging, LastFaderOfTheLastPageIsChannel512)
-{
-    FakeConsole c;
-    c.clickPage(32);
-    c.setLevel(16, 7);
-    EXPECT_EQ(c.dmxBuf[511], 7);
-    std::array<uint8_t, 512> expected {};
-    expected[511] = 7;
-    EXPECT_TRUE(framesEqual(c.dmxBuf, expected));
-}
-
 } // namespace

@@ -1,12 +1,10 @@
 // Process and X plumbing for the end-to-end tests.
 #include "desktop.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
+#include <cstdio>
+#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -18,140 +16,74 @@ namespace e2e {
 
 namespace {
 
-// Starts argv with the environment plus `env`; stdout to `outFd` when given.
-int spawn(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-          int outFd = -1, int keepFd = -1)
+// Runs a command line (arguments without shell metacharacters) and returns its output.
+std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr)
 {
-    const int pid = fork();
-    if (pid != 0)
-        return pid;
-    for (const auto &[name, value] : env)
-        setenv(name.c_str(), value.c_str(), 1);
-    if (outFd >= 0)
-        dup2(outFd, 1);
-    const int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, 0);
-    for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepFd)
-            close(fd);
-    std::vector<char *> args;
+    std::string command;
     for (const auto &arg : argv)
-        args.push_back(const_cast<char *>(arg.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-int waitFor(int pid, int timeoutMs)
-{
-    int status = 0;
-    for (int waited = 0; waited <= timeoutMs; waited += 10) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return 128 + SIGKILL;
-}
-
-} // namespace
-
-std::string capture(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-                    bool *ok)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const int pid = spawn(argv, env, fds[1]);
-    close(fds[1]);
+        command += "'" + arg + "' ";
     std::string out;
+    FILE *pipe = popen((command + "2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return out;
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, std::size_t(n));
-    close(fds[0]);
-    const int status = waitFor(pid, 30000);
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    const int status = pclose(pipe);
     if (ok)
         *ok = status == 0;
     return out;
 }
 
-Xvfb::Xvfb()
-{
-    int fds[2];
-    if (pipe(fds) != 0) {
-        m_error = "pipe failed";
-        return;
-    }
-    // -displayfd lets the server take a free display number and tell us which.
-    m_pid = spawn({ "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
-                    "-nolisten", "tcp" },
-                  {}, -1, fds[1]);
-    close(fds[1]);
-    std::string number;
-    pollfd p { fds[0], POLLIN, 0 };
-    while (poll(&p, 1, 10000) > 0) {
-        char c;
-        if (read(fds[0], &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
-    close(fds[0]);
-    if (number.empty()) {
-        m_error = "Xvfb did not start (is the xvfb package installed?)";
-        return;
-    }
-    m_display = ":" + number;
-}
-
-Xvfb::~Xvfb()
-{
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitFor(m_pid, 5000);
-    }
-}
+} // namespace
 
 Process::Process(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
-    : m_pid(spawn(argv, env))
 {
-}
-
-Process::~Process() { stop(); }
-
-bool Process::running()
-{
-    if (m_status >= 0)
-        return false;
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return false;
+    std::map<std::string, std::string> merged;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        merged[text.substr(0, text.find('='))] = text.substr(text.find('=') + 1);
     }
-    return true;
+    for (const auto &[name, value] : env)
+        merged[name] = value;
+    std::vector<std::string> envText;
+    for (const auto &[name, value] : merged)
+        envText.push_back(name + "=" + value);
+    std::vector<char *> args, envp;
+    for (const auto &arg : argv)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    for (const auto &entry : envText)
+        envp.push_back(const_cast<char *>(entry.c_str()));
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    if (posix_spawnp(&m_pid, args[0], nullptr, nullptr, args.data(), envp.data()) != 0)
+        m_pid = -1;
 }
 
 int Process::stop()
 {
-    if (m_pid > 0 && running()) {
+    if (m_pid <= 0 || m_status >= 0)
+        return m_status;
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == 0) {
         kill(m_pid, SIGTERM);
-        m_status = waitFor(m_pid, 5000);
+        waitpid(m_pid, &status, 0);
     }
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m_status;
 }
 
-Window Window::find(const std::string &display, const std::string &title)
+Window Window::find(const std::string &title)
 {
-    for (int i = 0; i < 100; ++i) {
-        bool ok = false;
-        std::string out = capture({ "xdotool", "search", "--onlyvisible", "--name", "^" + title + "$" },
-                                  { { "DISPLAY", display } }, &ok);
-        if (ok && !out.empty())
-            return Window(display, out.substr(0, out.find('\n')));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Window window;
+    for (int i = 0; i < 100 && !window.ok(); ++i) {
+        const std::string out = capture({ "xdotool", "search", "--onlyvisible", "--name", "^" + title + "$" });
+        window.m_id = out.substr(0, out.find('\n'));
+        if (!window.ok())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return Window(display, "");
+    return window;
 }
 
 bool Window::xdo(const std::vector<std::string> &args) const
@@ -159,7 +91,7 @@ bool Window::xdo(const std::vector<std::string> &args) const
     std::vector<std::string> argv { "xdotool" };
     argv.insert(argv.end(), args.begin(), args.end());
     bool ok = false;
-    capture(argv, { { "DISPLAY", m_display } }, &ok);
+    capture(argv, &ok);
     return ok;
 }
 
@@ -170,16 +102,12 @@ void Window::click(int x, int y) const
 
 void Window::drag(int x, int y, int toX, int toY) const
 {
-    std::vector<std::string> args { "mousemove", "--window", m_id, std::to_string(x),
-                                    std::to_string(y), "mousedown", "1" };
-    // Move in steps, as a hand does, so the slider sees the thumb travel.
-    for (int i = 1; i <= 8; ++i) {
-        const int sx = x + (toX - x) * i / 8, sy = y + (toY - y) * i / 8;
-        for (const std::string &arg : { std::string("mousemove"), std::string("--window"), m_id,
-                                        std::to_string(sx), std::to_string(sy), std::string("sleep"),
-                                        std::string("0.02") })
-            args.push_back(arg);
-    }
+    std::vector<std::string> args { "mousemove", "--window", m_id, std::to_string(x), std::to_string(y),
+                                    "mousedown", "1" };
+    // In steps, as a hand moves, so the slider sees the thumb travel.
+    for (int i = 1; i <= 8; ++i)
+        args.insert(args.end(), { "mousemove", "--window", m_id, std::to_string(x + (toX - x) * i / 8),
+                                  std::to_string(y + (toY - y) * i / 8), "sleep", "0.02" });
     args.insert(args.end(), { "mouseup", "1" });
     xdo(args);
 }
@@ -194,26 +122,22 @@ void Window::keys(const std::vector<std::string> &names) const
 std::map<std::string, std::string> Window::info() const
 {
     std::map<std::string, std::string> fields;
-    std::istringstream lines(capture({ "xwininfo", "-id", m_id }, { { "DISPLAY", m_display } }));
+    std::istringstream lines(capture({ "xwininfo", "-id", m_id }));
     std::string line;
-    while (std::getline(lines, line)) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        auto trim = [](std::string s) {
-            s.erase(0, s.find_first_not_of(" \t\""));
-            s.erase(s.find_last_not_of(" \t\"") + 1);
-            return s;
-        };
-        fields[trim(line.substr(0, colon))] = trim(line.substr(colon + 1));
-    }
+    auto trim = [](std::string s) {
+        s.erase(0, s.find_first_not_of(" \t\""));
+        return s.erase(s.find_last_not_of(" \t\"") + 1);
+    };
+    while (std::getline(lines, line))
+        if (const auto colon = line.find(':'); colon != std::string::npos)
+            fields[trim(line.substr(0, colon))] = trim(line.substr(colon + 1));
     return fields;
 }
 
 bool Window::screenshot(const std::string &path) const
 {
     bool ok = false;
-    capture({ "import", "-window", m_id, path }, { { "DISPLAY", m_display } }, &ok);
+    capture({ "import", "-window", m_id, path }, &ok);
     return ok;
 }
 

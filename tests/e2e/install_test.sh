@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The installed program finds its output library next to it, and without the library it does
+# not start: the loader says why.
+set -u
+build=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cmake --install "$build" --prefix "$stage" >/dev/null || { echo "install failed"; exit 1; }
+exe=$stage/bin/brivane
+lib=$(ls "$stage"/lib*/brivane/libdashard.so.1 2>/dev/null | head -n1)
+[ -n "$lib" ] || { echo "libdashard.so.1 was not installed"; exit 1; }
+resolved=$(ldd "$exe" | awk '/libdashard/ {print $3}')
+[ "$(readlink -f "$resolved")" = "$(readlink -f "$lib")" ] \
+    || { echo "installed program binds $resolved, not $lib"; exit 1; }
+# It runs: still up after a second on the offscreen platform.
+QT_QPA_PLATFORM=offscreen DASHARD_OUTPUT=none timeout 1 "$exe" >/dev/null 2>&1
+rc=$?
+[ "$rc" -eq 124 ] || { echo "installed program ended early with $rc"; exit 1; }
+rm -f "$stage"/lib*/brivane/libdashard.so*
+out=$(QT_QPA_PLATFORM=offscreen timeout 5 "$exe" 2>&1); rc=$?
+if [ "$rc" -ne 127 ] || ! grep -q 'libdashard.so.1: cannot open shared object file' <<<"$out"; then
+    echo "without its library the program gave $rc: $out"; exit 1
+fi
+echo "installed program binds $lib; without it the loader refuses: $out"
