@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The installed program finds its output library next to it, and without the library it does
-# not start: the loader says why.
+# not start: the loader says why. Its menu entry and icons are installed beside it.
 set -u
 build=$1
 stage=$(mktemp -d)
@@ -16,6 +16,12 @@ resolved=$(ldd "$exe" | awk '/libdashard/ {print $3}')
 QT_QPA_PLATFORM=offscreen DASHARD_OUTPUT=none timeout 1 "$exe" >/dev/null 2>&1
 rc=$?
 [ "$rc" -eq 124 ] || { echo "installed program ended early with $rc"; exit 1; }
+# The menu entry and the program icon go where desktops look for them.
+[ -f "$stage/share/applications/brivane.desktop" ] || { echo "brivane.desktop was not installed"; exit 1; }
+for icon in 16x16 32x32 48x48 64x64 128x128 256x256; do
+    [ -s "$stage/share/icons/hicolor/$icon/apps/brivane.png" ] || { echo "no $icon icon installed"; exit 1; }
+done
+[ -s "$stage/share/icons/hicolor/scalable/apps/brivane.svg" ] || { echo "no scalable icon installed"; exit 1; }
 rm -f "$stage"/lib*/brivane/libdashard.so*
 out=$(QT_QPA_PLATFORM=offscreen timeout 5 "$exe" 2>&1); rc=$?
 if [ "$rc" -ne 127 ] || ! grep -q 'libdashard.so.1: cannot open shared object file' <<<"$out"; then

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The Debian package: CPack builds it, it names the packages the console needs at run time, it lays
+# the program, its library, menu entry and icons under /usr, and the unpacked program opens its window.
+# Usage: package_test.sh BUILD_DIR PROJECT_VERSION
+set -u
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+# Second stage, run inside the X server: start the unpacked program and find its window.
+if [ "${1:-}" = "--in-x" ]; then
+    exe=$2 wm_class=$3 log=$4
+    DASHARD_OUTPUT=none "$exe" >"$log" 2>&1 &
+    pid=$!
+    win=$(timeout 15 xdotool search --sync --onlyvisible --name '^Brivane$' | head -n1)
+    owner=
+    [ -n "$win" ] && owner=$(xdotool getwindowpid "$win" 2>/dev/null)
+    class=
+    if [ -n "$win" ] && command -v xprop >/dev/null; then
+        class=$(xprop -id "$win" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"$/\2/p')
+    fi
+    alive=yes
+    kill -0 "$pid" 2>/dev/null || alive=no
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    [ -n "$win" ] || fail "no visible window named Brivane within 15 s (alive: $alive): $(cat "$log")"
+    [ "$owner" = "$pid" ] || fail "window $win belongs to pid $owner, not the started program $pid"
+    if [ -n "$class" ] && [ -n "$wm_class" ] && [ "$class" != "$wm_class" ]; then
+        fail "window class is $class but the menu entry's StartupWMClass is $wm_class"
+    fi
+    echo "unpacked program opened window $win (pid $pid, class ${class:-not read})"
+    exit 0
+fi
+
+build=$1
+version=$2
+for tool in cpack dpkg-deb xvfb-run xdotool; do
+    command -v "$tool" >/dev/null || {
+        echo "SKIP: $tool is not installed"
+        exit 77
+    }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Build the package from the current build tree.
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 \
+    || fail "cpack failed: $(cat "$work/cpack.log")"
+debs=("$work"/out/*.deb)
+if [ "${#debs[@]}" -ne 1 ] || [ ! -f "${debs[0]}" ]; then fail "expected one .deb, got: ${debs[*]}"; fi
+deb=${debs[0]}
+
+# Control fields.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = brivane ] || fail "Package is '$(field Package)'"
+case "$(field Version)" in
+"$version" | "$version"-*) ;;
+*) fail "Version '$(field Version)' is not the project's $version" ;;
+esac
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] \
+    || fail "Architecture is '$(field Architecture)'"
+grep -qE '^.+ <[^ @]+@[^ >]+>$' <<<"$(field Maintainer)" || fail "Maintainer is '$(field Maintainer)'"
+[ -n "$(field Section)" ] || fail "no Section"
+[ -n "$(field Description)" ] || fail "no Description"
+depends=$(field Depends)
+# One package name a line, alternatives split and version bounds dropped.
+names=$(sed 's/(.*)//; s/^ *//; s/ *$//' <<<"${depends//[,|]/$'\n'}")
+for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic libola1; do
+    # Debian renamed some libraries with a t64 suffix; either name satisfies the need.
+    grep -qxE "$need(t64)?" <<<"$names" || fail "Depends lacks $need: $depends"
+done
+
+# File list: everything under /usr, never /usr/local, and no development files.
+dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
+grep -v '^\./usr/' "$work/files" | grep -qv '^\./$' && fail "files outside /usr: $(grep -v '^\./usr/' "$work/files")"
+grep -qE '^\./usr/(local|include)/|\.a$' "$work/files" && fail "unexpected files: $(cat "$work/files")"
+sizes=(16 32 48 64 128 256)
+wanted=(./usr/bin/brivane ./usr/share/applications/brivane.desktop
+    ./usr/share/icons/hicolor/scalable/apps/brivane.svg)
+for s in "${sizes[@]}"; do wanted+=("./usr/share/icons/hicolor/${s}x${s}/apps/brivane.png"); done
+for f in "${wanted[@]}"; do
+    grep -qxF "$f" "$work/files" || fail "package lacks $f"
+done
+grep -qE '^\./usr/lib/([^/]+/)?brivane/libdashard\.so\.1$' "$work/files" \
+    || fail "package lacks libdashard.so.1 under /usr/lib: $(grep libdashard "$work/files")"
+
+# Unpack into a staging root; the package is never installed on this machine.
+root=$work/root
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
+
+# Each fixed-size icon really has its size: width and height are the IHDR's first two words.
+for s in "${sizes[@]}"; do
+    png=$root/usr/share/icons/hicolor/${s}x${s}/apps/brivane.png
+    read -r -a b <<<"$(od -An -tu1 -N24 "$png" | tr '\n' ' ')"
+    [ "${b[1]} ${b[2]} ${b[3]}" = "80 78 71" ] || fail "$png is not a PNG"
+    w=$(((b[16] << 24) | (b[17] << 16) | (b[18] << 8) | b[19]))
+    h=$(((b[20] << 24) | (b[21] << 16) | (b[22] << 8) | b[23]))
+    if [ "$w" -ne "$s" ] || [ "$h" -ne "$s" ]; then fail "$png is ${w}x${h}, not ${s}x${s}"; fi
+done
+grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/brivane.svg" || fail "scalable icon is not SVG"
+
+# Menu entry: valid, and its Exec and Icon name what the package ships.
+desktop=$root/usr/share/applications/brivane.desktop
+if command -v desktop-file-validate >/dev/null; then
+    out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
+    [ -z "$out" ] || fail "desktop-file-validate warns: $out"
+else
+    echo "desktop-file-validate is not installed; the menu entry's syntax is not checked"
+fi
+key() { sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop" | head -n1; }
+exec_name=$(key Exec | awk '{print $1}')
+[ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$(key Exec) is not a program in /usr/bin"
+[ -f "$root/usr/share/icons/hicolor/48x48/apps/$(key Icon).png" ] || fail "Icon=$(key Icon) has no icon file"
+[ "$(key Type)" = Application ] || fail "Type is '$(key Type)'"
+[ "$(key Terminal)" = false ] || fail "Terminal is '$(key Terminal)'"
+
+# The unpacked program binds the unpacked library through its RPATH.
+exe=$root/usr/bin/brivane
+libs=("$root"/usr/lib/*/brivane/libdashard.so.1 "$root"/usr/lib/brivane/libdashard.so.1)
+for lib in "${libs[@]}"; do [ -e "$lib" ] && break; done
+deps=$(env -u LD_LIBRARY_PATH ldd "$exe")
+grep -q 'not found' <<<"$deps" && fail "unresolved libraries: $deps"
+resolved=$(awk '/libdashard/ {print $3}' <<<"$deps")
+[ "$(readlink -f "$resolved")" = "$(readlink -f "$lib")" ] || fail "program binds '$resolved', not $lib"
+
+# It opens its window on a real X server.
+env -u LD_LIBRARY_PATH xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+    "$0" --in-x "$exe" "$(key StartupWMClass)" "$work/run.log" || exit 1
+echo "$(basename "$deb"): Depends: $depends"
