@@ -52,11 +52,6 @@ int validateCall(int32_t command, int32_t length, const uint8_t *buffer)
     }
 }
 
-Dispatcher::Dispatcher(Opener opener)
-    : m_opener(std::move(opener))
-{
-}
-
 int Dispatcher::call(int32_t command, int32_t length, const uint8_t *buffer)
 {
     if (const int invalid = validateCall(command, length, buffer); invalid != DAS_OK)
@@ -97,7 +92,7 @@ int Dispatcher::open()
             + " (accepted forms: " + std::string(kOutputForms) + ")");
         return DAS_E_CONFIG;
     }
-    m_output = m_opener(*spec, why);
+    m_output = openOutput(*spec, why);
     if (!m_output) {
         const std::string shown = text.empty() ? "artnet" : text;
         printDiagnostic("cannot open output \"" + shown + "\": " + why);

@@ -5,7 +5,6 @@
 #include "backend.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,22 +20,14 @@ int validateCall(int32_t command, int32_t length, const uint8_t *buffer);
 class Dispatcher
 {
 public:
-    using Opener = std::function<std::unique_ptr<Backend>(const OutputSpec &, std::string &)>;
-
-    // `opener` creates the output for a parsed DASHARD_OUTPUT value.
-    explicit Dispatcher(Opener opener = openOutput);
-
     // One call, arguments as DasCall received them. 0 or more on success, else a DAS_E_* code.
     // A call with bad arguments changes nothing.
     int call(int32_t command, int32_t length, const uint8_t *buffer);
-
-    bool isOpen() const { return m_output != nullptr; }
 
 private:
     int open();
     void close();
 
-    Opener m_opener;
     std::unique_ptr<Backend> m_output;
 };
 

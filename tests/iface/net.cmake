@@ -1,17 +1,12 @@
-# Tests of the dispatcher, the trace, the parser and the UDP outputs.
+# Tests of the C contract, the trace, the DASHARD_OUTPUT parser and the UDP outputs.
 target_sources(iface_tests PRIVATE
     net_support.cpp
-    packet_checks.cpp
     output_spec_test.cpp
-    artnet_output_test.cpp
-    sacn_output_test.cpp
-    dispatcher_test.cpp
+    udp_outputs_test.cpp
     dascall_contract_test.cpp
-    private_network_test.cpp
-    trace_test.cpp
 )
 
-# The trace is chosen at a process's first call, so its tests run this probe in a fresh process.
+# The trace is chosen at a process's first call, so its test runs this probe in a fresh process.
 add_executable(das_trace_probe trace_probe.cpp)
 target_link_libraries(das_trace_probe PRIVATE dashard)
 add_dependencies(iface_tests das_trace_probe)

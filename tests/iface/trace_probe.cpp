@@ -1,34 +1,21 @@
-// A small program for the trace tests: a fixed series of DasCalls in a fresh process, so the
-// library meets DASHARD_TRACE at its first call. Prints each result on stdout, one per line.
-// Usage: das_trace_probe DASHARD_OUTPUT-for-the-second-open
-#include "trace_probe.h"
-
+// Makes a fixed series of DasCalls in a fresh process, so the library meets DASHARD_TRACE at its
+// first call, then prints the results on stderr, after anything the library said there.
 #include "dashard.h"
 
-#include <array>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
-int main(int argc, char **argv)
+int main()
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT\n", argv[0]);
-        return 2;
-    }
-    std::array<uint8_t, 512> frame {};
-    for (int i = 0; i < 512; ++i)
-        frame[i] = traceprobe::level(i);
-
-    int index = 0;
-    for (const auto &call : traceprobe::kCalls) {
-        if (index == traceprobe::kSecondOpen)
-            setenv("DASHARD_OUTPUT", argv[1], 1);
-        std::printf(
-            "%d\n", DasCall(call.command, call.length, call.withFrame ? frame.data() : nullptr));
-        // The trace file was chosen at the first call; a later change must not move it.
-        if (index == 0)
-            setenv("DASHARD_TRACE", "/nonexistent-das-trace-dir/moved.log", 1);
-        ++index;
-    }
-    return 0;
+    uint8_t frame[DAS_FRAME_SIZE];
+    for (int i = 0; i < DAS_FRAME_SIZE; ++i)
+        frame[i] = static_cast<uint8_t>(i);
+    // Command, length, whether a frame goes with it: see dascall_contract_test.cpp.
+    const int calls[][3] = { { 4, 512, 1 }, { 7, 0, 0 }, { 1, 0, 0 }, { 0, 0, 0 }, { 5, 512, 1 },
+        { 1, 1, 0 }, { 2, -1, 0 }, { 3, 512, 1 }, { 4, 511, 1 }, { 4, 513, 1 }, { 4, 512, 0 },
+        { 4, 512, 1 }, { 2, 0, 0 }, { 2, 0, 0 }, { 4, 512, 1 } };
+    std::string results;
+    for (const auto &call : calls)
+        results += std::to_string(DasCall(call[0], call[1], call[2] ? frame : nullptr)) + " ";
+    std::fprintf(stderr, "%s\n", results.c_str());
 }
