@@ -66,7 +66,6 @@ void TForm1::createControls()
     SetBounds(352, 380, 628, 434);
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
-    face.setColor(QPalette::WindowText, face.color(QPalette::WindowText));
     setPalette(face);
     setAutoFillBackground(true);
     // Controls take the window's font; none sets its own.
