@@ -14,10 +14,7 @@ extern char **environ;
 
 namespace e2e {
 
-namespace {
-
-// Runs a command line (arguments without shell metacharacters) and returns its output.
-std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr)
+std::string capture(const std::vector<std::string> &argv, bool *ok)
 {
     std::string command;
     for (const auto &arg : argv)
@@ -35,8 +32,6 @@ std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr)
         *ok = status == 0;
     return out;
 }
-
-} // namespace
 
 Process::Process(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
 {

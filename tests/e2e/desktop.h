@@ -7,6 +7,9 @@
 
 namespace e2e {
 
+// Runs a command line (arguments quoted, so no shell metacharacters needed) and returns its output.
+std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr);
+
 // A started program, ended by its PID with the object.
 class Process
 {
