@@ -2,7 +2,7 @@
 target_sources(das_impl PRIVATE
     src/dispatcher.cpp
     src/trace.cpp
-    src/output_spec.cpp
+    src/output_config.cpp
     src/encode/artnet.cpp
     src/encode/sacn.cpp
     src/backends/udp_output.cpp

@@ -1,7 +1,7 @@
 // The one interface every DMX output implements, and the factories that open each kind.
 #pragma once
 
-#include "output_spec.h"
+#include "output_config.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,10 +30,10 @@ public:
 
 // Each factory opens its output or returns null and says why in `why` (one short phrase,
 // no newline). They may take up to 1 s in all.
-std::unique_ptr<Backend> openArtNet(const OutputSpec &spec, std::string &why);
-std::unique_ptr<Backend> openSacn(const OutputSpec &spec, std::string &why);
-std::unique_ptr<Backend> openUsbPro(const OutputSpec &spec, std::string &why);
-std::unique_ptr<Backend> openOpenDmx(const OutputSpec &spec, std::string &why);
-std::unique_ptr<Backend> openOla(const OutputSpec &spec, std::string &why);
+std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why);
+std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why);
+std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why);
+std::unique_ptr<Backend> openOpenDmx(const OutputConfig &config, std::string &why);
+std::unique_ptr<Backend> openOla(const OutputConfig &config, std::string &why);
 
 } // namespace das

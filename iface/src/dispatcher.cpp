@@ -17,19 +17,19 @@ constexpr const char *kTraceVariable = "DASHARD_TRACE";
 
 } // namespace
 
-std::unique_ptr<Backend> openOutput(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why)
 {
-    switch (spec.kind) {
+    switch (config.kind) {
     case OutputKind::ArtNet:
-        return openArtNet(spec, why);
+        return openArtNet(config, why);
     case OutputKind::Sacn:
-        return openSacn(spec, why);
+        return openSacn(config, why);
     case OutputKind::UsbPro:
-        return openUsbPro(spec, why);
+        return openUsbPro(config, why);
     case OutputKind::OpenDmx:
-        return openOpenDmx(spec, why);
+        return openOpenDmx(config, why);
     case OutputKind::Ola:
-        return openOla(spec, why);
+        return openOla(config, why);
     case OutputKind::None:
         break;
     }
@@ -86,13 +86,13 @@ int Dispatcher::open()
     const char *value = std::getenv(kOutputVariable);
     const std::string text = value ? value : "";
     std::string why;
-    const auto spec = parseOutputSpec(text, why);
-    if (!spec) {
+    const auto config = parseOutputConfig(text, why);
+    if (!config) {
         printDiagnostic("bad DASHARD_OUTPUT \"" + text + "\": " + why
             + " (accepted forms: " + std::string(kOutputForms) + ")");
         return DAS_E_CONFIG;
     }
-    m_output = openOutput(*spec, why);
+    m_output = openOutput(*config, why);
     if (!m_output) {
         const std::string shown = text.empty() ? "artnet" : text;
         printDiagnostic("cannot open output \"" + shown + "\": " + why);

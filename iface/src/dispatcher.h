@@ -10,8 +10,8 @@
 
 namespace das {
 
-// Opens the output `spec` names through its kind's factory; null with a reason when it cannot.
-std::unique_ptr<Backend> openOutput(const OutputSpec &spec, std::string &why);
+// Opens the output `config` names through its kind's factory; null with a reason when it cannot.
+std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why);
 
 // Checks a call's arguments against its command. DAS_OK, DAS_E_COMMAND or DAS_E_ARGUMENT.
 int validateCall(int32_t command, int32_t length, const uint8_t *buffer);

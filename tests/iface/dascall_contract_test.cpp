@@ -3,7 +3,7 @@
 // DASHARD_OUTPUT on one stderr line, the trace, and the one exported symbol.
 #include "dashard.h"
 #include "net_support.h"
-#include "output_spec.h"
+#include "output_config.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,7 +1,7 @@
 # Tests of the C contract, the trace, the DASHARD_OUTPUT parser and the UDP outputs.
 target_sources(iface_tests PRIVATE
     net_support.cpp
-    output_spec_test.cpp
+    output_config_test.cpp
     udp_outputs_test.cpp
     dascall_contract_test.cpp
 )

@@ -31,9 +31,9 @@ Levels patternFrame()
 std::unique_ptr<das::Backend> openTo(das::OutputKind kind, uint16_t port, int universe)
 {
     std::string why;
-    const das::OutputSpec spec { kind, "127.0.0.1", port, universe, "" };
+    const das::OutputConfig config { kind, "127.0.0.1", port, universe, "" };
     auto output
-        = kind == das::OutputKind::ArtNet ? das::openArtNet(spec, why) : das::openSacn(spec, why);
+        = kind == das::OutputKind::ArtNet ? das::openArtNet(config, why) : das::openSacn(config, why);
     EXPECT_TRUE(output) << why;
     return output;
 }

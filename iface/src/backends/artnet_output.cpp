@@ -35,15 +35,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> openArtNet(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why)
 {
-    const std::string host = spec.host.empty() ? "127.0.0.1" : spec.host;
+    const std::string host = config.host.empty() ? "127.0.0.1" : config.host;
     in_addr address {};
     if (inet_pton(AF_INET, host.c_str(), &address) != 1) {
         why = "\"" + host + "\" is not a dotted IPv4 address";
         return nullptr;
     }
-    const int universe = spec.universe < 0 ? 0 : spec.universe;
+    const int universe = config.universe < 0 ? 0 : config.universe;
     if (universe > kArtNetMaxPortAddress) {
         why = "port-address out of range 0-32767";
         return nullptr;
@@ -51,7 +51,7 @@ std::unique_ptr<Backend> openArtNet(const OutputSpec &spec, std::string &why)
     auto output = std::make_unique<ArtNetOutput>(static_cast<uint16_t>(universe));
     // Broadcast is always allowed: whether HOST is a directed broadcast address depends on the
     // interfaces, and the user who names one means it.
-    if (!output->socket().open(ntohl(address.s_addr), spec.port == 0 ? kArtNetPort : spec.port,
+    if (!output->socket().open(ntohl(address.s_addr), config.port == 0 ? kArtNetPort : config.port,
             UdpSender::Mode::Broadcast, why))
         return nullptr;
     return output;

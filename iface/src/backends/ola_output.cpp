@@ -11,7 +11,7 @@ namespace das {
 
 namespace {
 
-constexpr int kDefaultUniverse = 1; // when the spec leaves the universe unset (-1)
+constexpr int kDefaultUniverse = 1; // when the config leaves the universe unset (-1)
 constexpr int kMaxUniverse = 63999;
 
 // Why a stuck daemon cannot hold up send(): the client's socket is non-blocking and each frame is
@@ -81,14 +81,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> openOla(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openOla(const OutputConfig &config, std::string &why)
 {
-    const int universe = spec.universe == -1 ? kDefaultUniverse : spec.universe;
+    const int universe = config.universe == -1 ? kDefaultUniverse : config.universe;
     if (universe < 1 || universe > kMaxUniverse) {
         why = "OLA universe " + std::to_string(universe) + " is outside 1-63999";
         return nullptr;
     }
-    const uint16_t port = spec.port != 0 ? spec.port : ola::OLA_DEFAULT_PORT;
+    const uint16_t port = config.port != 0 ? config.port : ola::OLA_DEFAULT_PORT;
 
     auto output = std::make_unique<OlaOutput>(static_cast<unsigned>(universe), port);
     if (!output->connect()) {

@@ -189,9 +189,9 @@ std::unique_ptr<Backend> makeOpenDmxOutput(std::unique_ptr<DmxLine> line)
     return std::make_unique<OpenDmxOutput>(std::move(line));
 }
 
-std::unique_ptr<Backend> openOpenDmx(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openOpenDmx(const OutputConfig &config, std::string &why)
 {
-    std::unique_ptr<DmxLine> line = openDmxLine(spec.device, why);
+    std::unique_ptr<DmxLine> line = openDmxLine(config.device, why);
     return line ? makeOpenDmxOutput(std::move(line)) : nullptr;
 }
 

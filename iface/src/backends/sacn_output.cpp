@@ -78,18 +78,18 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> openSacn(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
 {
-    const int universe = spec.universe < 0 ? kSacnMinUniverse : spec.universe;
+    const int universe = config.universe < 0 ? kSacnMinUniverse : config.universe;
     if (universe < kSacnMinUniverse || universe > kSacnMaxUniverse) {
         why = "universe out of range 1-63999";
         return nullptr;
     }
     uint32_t host = sacnMulticastGroup(static_cast<uint16_t>(universe));
-    if (!spec.host.empty()) {
+    if (!config.host.empty()) {
         in_addr address {};
-        if (inet_pton(AF_INET, spec.host.c_str(), &address) != 1) {
-            why = "\"" + spec.host + "\" is not a dotted IPv4 address";
+        if (inet_pton(AF_INET, config.host.c_str(), &address) != 1) {
+            why = "\"" + config.host + "\" is not a dotted IPv4 address";
             return nullptr;
         }
         host = ntohl(address.s_addr);
@@ -97,7 +97,7 @@ std::unique_ptr<Backend> openSacn(const OutputSpec &spec, std::string &why)
     auto output = std::make_unique<SacnOutput>(static_cast<uint16_t>(universe));
     // DASHARD_OUTPUT always gives 5568; another port is honoured for receivers that listen there.
     const auto mode = isMulticast(host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
-    if (!output->socket().open(host, spec.port == 0 ? kSacnPort : spec.port, mode, why))
+    if (!output->socket().open(host, config.port == 0 ? kSacnPort : config.port, mode, why))
         return nullptr;
     return output;
 }

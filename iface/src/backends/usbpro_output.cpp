@@ -176,9 +176,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> openUsbPro(const OutputSpec &spec, std::string &why)
+std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why)
 {
-    SerialPort port = SerialPort::open(spec.device, why);
+    SerialPort port = SerialPort::open(config.device, why);
     if (!port.isOpen() || !widgetAnswers(port, why))
         return nullptr;
     return std::make_unique<UsbProOutput>(std::move(port));

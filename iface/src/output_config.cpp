@@ -1,6 +1,6 @@
-// Parsing of DASHARD_OUTPUT: KIND[:TARGET][@UNIVERSE] into an OutputSpec, with a reason for
+// Parsing of DASHARD_OUTPUT: KIND[:TARGET][@UNIVERSE] into an OutputConfig, with a reason for
 // every way the text can be wrong.
-#include "output_spec.h"
+#include "output_config.h"
 
 #include <arpa/inet.h>
 #include <charconv>
@@ -66,22 +66,22 @@ bool parseHost(std::string_view text, std::string &host, std::string &why)
     return true;
 }
 
-std::optional<OutputSpec> parseArtNet(std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseArtNet(std::string_view rest, std::string &why)
 {
-    OutputSpec spec;
-    spec.kind = OutputKind::ArtNet;
-    spec.host = "127.0.0.1";
-    spec.port = kArtNetPort;
-    spec.universe = 0;
+    OutputConfig config;
+    config.kind = OutputKind::ArtNet;
+    config.host = "127.0.0.1";
+    config.port = kArtNetPort;
+    config.universe = 0;
 
     std::string_view target = rest;
     if (auto at = rest.find('@'); at != std::string_view::npos) {
         target = rest.substr(0, at);
-        if (!parseUniverse(rest.substr(at + 1), 0, kArtNetMaxPortAddress, spec.universe, why))
+        if (!parseUniverse(rest.substr(at + 1), 0, kArtNetMaxPortAddress, config.universe, why))
             return std::nullopt;
     }
     if (target.empty())
-        return spec;
+        return config;
     if (target.front() != ':') {
         why = "unexpected \"" + std::string(target) + "\" after the kind";
         return std::nullopt;
@@ -100,29 +100,29 @@ std::optional<OutputSpec> parseArtNet(std::string_view rest, std::string &why)
             why = "port out of range 1-65535";
             return std::nullopt;
         }
-        spec.port = static_cast<uint16_t>(*port);
+        config.port = static_cast<uint16_t>(*port);
     }
-    if (!parseHost(hostText, spec.host, why))
+    if (!parseHost(hostText, config.host, why))
         return std::nullopt;
-    return spec;
+    return config;
 }
 
-std::optional<OutputSpec> parseSacn(std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseSacn(std::string_view rest, std::string &why)
 {
-    OutputSpec spec;
-    spec.kind = OutputKind::Sacn;
-    spec.port = kSacnPort;
-    spec.universe = kSacnMinUniverse;
+    OutputConfig config;
+    config.kind = OutputKind::Sacn;
+    config.port = kSacnPort;
+    config.universe = kSacnMinUniverse;
 
     std::string_view target = rest;
     if (auto at = rest.find('@'); at != std::string_view::npos) {
         target = rest.substr(0, at);
         if (!parseUniverse(
-                rest.substr(at + 1), kSacnMinUniverse, kSacnMaxUniverse, spec.universe, why))
+                rest.substr(at + 1), kSacnMinUniverse, kSacnMaxUniverse, config.universe, why))
             return std::nullopt;
     }
     if (target.empty())
-        return spec; // no host: the universe's multicast group
+        return config; // no host: the universe's multicast group
     if (target.front() != ':') {
         why = "unexpected \"" + std::string(target) + "\" after the kind";
         return std::nullopt;
@@ -132,12 +132,12 @@ std::optional<OutputSpec> parseSacn(std::string_view rest, std::string &why)
         why = "sacn takes no port (it always sends to 5568)";
         return std::nullopt;
     }
-    if (!parseHost(target, spec.host, why))
+    if (!parseHost(target, config.host, why))
         return std::nullopt;
-    return spec;
+    return config;
 }
 
-std::optional<OutputSpec> parseSerial(
+std::optional<OutputConfig> parseSerial(
     OutputKind kind, std::string_view name, std::string_view rest, std::string &why)
 {
     // Everything after the colon is the path, '@' included: serial outputs have no universe.
@@ -145,31 +145,31 @@ std::optional<OutputSpec> parseSerial(
         why = std::string(name) + " needs a device path (" + std::string(name) + ":DEVICE)";
         return std::nullopt;
     }
-    OutputSpec spec;
-    spec.kind = kind;
-    spec.device.assign(rest.substr(1));
-    return spec;
+    OutputConfig config;
+    config.kind = kind;
+    config.device.assign(rest.substr(1));
+    return config;
 }
 
-std::optional<OutputSpec> parseOla(std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseOla(std::string_view rest, std::string &why)
 {
-    OutputSpec spec;
-    spec.kind = OutputKind::Ola;
-    spec.universe = kSacnMinUniverse;
+    OutputConfig config;
+    config.kind = OutputKind::Ola;
+    config.universe = kSacnMinUniverse;
     if (rest.empty())
-        return spec;
+        return config;
     if (rest.front() != '@') {
         why = "ola takes no target, only @UNIVERSE";
         return std::nullopt;
     }
-    if (!parseUniverse(rest.substr(1), kSacnMinUniverse, kSacnMaxUniverse, spec.universe, why))
+    if (!parseUniverse(rest.substr(1), kSacnMinUniverse, kSacnMaxUniverse, config.universe, why))
         return std::nullopt;
-    return spec;
+    return config;
 }
 
 } // namespace
 
-std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &why)
+std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why)
 {
     if (text.empty())
         return parseArtNet({}, why);
@@ -193,9 +193,9 @@ std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &wh
             why = "none takes no target or universe";
             return std::nullopt;
         }
-        OutputSpec spec;
-        spec.kind = OutputKind::None;
-        return spec;
+        OutputConfig config;
+        config.kind = OutputKind::None;
+        return config;
     }
     why = "unknown output kind \"" + std::string(kind) + "\"";
     return std::nullopt;

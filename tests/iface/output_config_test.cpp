@@ -1,11 +1,11 @@
 // DASHARD_OUTPUT parsing: each accepted form with its defaults, and each way a value is malformed.
-#include "output_spec.h"
+#include "output_config.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(OutputSpec, ParsesEachFormOrSaysWhyNot)
+TEST(OutputConfig, ParsesEachFormOrSaysWhyNot)
 {
     const char *kinds[] = { "none", "artnet", "sacn", "usbpro", "opendmx", "ola" };
     // Each value with what it parses to (KIND HOST:PORT@UNIVERSE DEVICE) or a phrase of its reason.
@@ -28,7 +28,7 @@ TEST(OutputSpec, ParsesEachFormOrSaysWhyNot)
         { "ola:x", "no target" }, { "none@3", "none takes no" } };
     for (const auto &[text, want] : cases) {
         std::string why;
-        const auto s = das::parseOutputSpec(text, why);
+        const auto s = das::parseOutputConfig(text, why);
         std::string got = why;
         if (s)
             got = kinds[int(s->kind)] + (" " + s->host) + ":" + std::to_string(s->port) + "@"

@@ -10,7 +10,7 @@ namespace das {
 
 enum class OutputKind { None, ArtNet, Sacn, UsbPro, OpenDmx, Ola };
 
-struct OutputSpec
+struct OutputConfig
 {
     OutputKind kind = OutputKind::ArtNet;
     std::string host;     // artnet, sacn: dotted IPv4; empty means the kind's default
@@ -25,6 +25,6 @@ inline constexpr std::string_view kOutputForms
 
 // Parses KIND[:TARGET][@UNIVERSE]. Empty text means the default output (Art-Net to 127.0.0.1,
 // port-address 0). On a malformed value returns nullopt and says what is wrong in `why`.
-std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &why);
+std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
 
 } // namespace das

@@ -1,7 +1,7 @@
 // DASHARD_OUTPUT parsing on arbitrary text: every accepted value lies in its kind's ranges, and
 // writing it back in the accepted forms parses to the same output.
 #include "check.h"
-#include "output_spec.h"
+#include "output_config.h"
 
 #include <arpa/inet.h>
 #include <string>
@@ -15,42 +15,42 @@ bool dottedIpv4(const std::string &host)
     return inet_pton(AF_INET, host.c_str(), &address) == 1;
 }
 
-void checkRanges(const das::OutputSpec &spec)
+void checkRanges(const das::OutputConfig &config)
 {
     using das::OutputKind;
-    switch (spec.kind) {
+    switch (config.kind) {
     case OutputKind::ArtNet:
-        FUZZ_CHECK(dottedIpv4(spec.host) && spec.port >= 1);
-        FUZZ_CHECK(spec.universe >= 0 && spec.universe <= 32767);
+        FUZZ_CHECK(dottedIpv4(config.host) && config.port >= 1);
+        FUZZ_CHECK(config.universe >= 0 && config.universe <= 32767);
         break;
     case OutputKind::Sacn:
-        FUZZ_CHECK(spec.host.empty() || dottedIpv4(spec.host));
-        FUZZ_CHECK(spec.port == 5568 && spec.universe >= 1 && spec.universe <= 63999);
+        FUZZ_CHECK(config.host.empty() || dottedIpv4(config.host));
+        FUZZ_CHECK(config.port == 5568 && config.universe >= 1 && config.universe <= 63999);
         break;
     case OutputKind::Ola:
-        FUZZ_CHECK(spec.universe >= 1 && spec.universe <= 63999);
+        FUZZ_CHECK(config.universe >= 1 && config.universe <= 63999);
         break;
     case OutputKind::UsbPro:
     case OutputKind::OpenDmx:
-        FUZZ_CHECK(!spec.device.empty());
+        FUZZ_CHECK(!config.device.empty());
         break;
     case OutputKind::None:
         break;
     }
 }
 
-std::string written(const das::OutputSpec &spec)
+std::string written(const das::OutputConfig &config)
 {
-    const std::string universe = "@" + std::to_string(spec.universe);
-    switch (spec.kind) {
+    const std::string universe = "@" + std::to_string(config.universe);
+    switch (config.kind) {
     case das::OutputKind::ArtNet:
-        return "artnet:" + spec.host + ":" + std::to_string(spec.port) + universe;
+        return "artnet:" + config.host + ":" + std::to_string(config.port) + universe;
     case das::OutputKind::Sacn:
-        return "sacn" + (spec.host.empty() ? "" : ":" + spec.host) + universe;
+        return "sacn" + (config.host.empty() ? "" : ":" + config.host) + universe;
     case das::OutputKind::UsbPro:
-        return "usbpro:" + spec.device;
+        return "usbpro:" + config.device;
     case das::OutputKind::OpenDmx:
-        return "opendmx:" + spec.device;
+        return "opendmx:" + config.device;
     case das::OutputKind::Ola:
         return "ola" + universe;
     case das::OutputKind::None:
@@ -59,7 +59,7 @@ std::string written(const das::OutputSpec &spec)
     return "none";
 }
 
-auto fields(const das::OutputSpec &s)
+auto fields(const das::OutputConfig &s)
 {
     return std::tie(s.kind, s.host, s.port, s.universe, s.device);
 }
@@ -72,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string_view text(reinterpret_cast<const char *>(data), size);
     text = text.substr(0, text.find('\0'));
     std::string why;
-    const auto spec = das::parseOutputSpec(text, why);
-    if (!spec) {
+    const auto config = das::parseOutputConfig(text, why);
+    if (!config) {
         FUZZ_CHECK(!why.empty());
         return 0;
     }
-    checkRanges(*spec);
-    const auto again = das::parseOutputSpec(written(*spec), why);
-    FUZZ_CHECK(again && fields(*again) == fields(*spec));
+    checkRanges(*config);
+    const auto again = das::parseOutputConfig(written(*config), why);
+    FUZZ_CHECK(again && fields(*again) == fields(*config));
     return 0;
 }
