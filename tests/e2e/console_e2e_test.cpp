@@ -170,6 +170,24 @@ TEST_F(Console, ArtNetFlowsOnlyWhileTheToggleIsDown)
     EXPECT_FALSE(m_receiver.receive(500)) << "frames after the interface was closed";
 }
 
+TEST_F(Console, WithNoOutputChosenTheToggleDrivesArtNetOnThisMachine)
+{
+    nettest::UdpReceiver local(6454);
+    if (!local.ok())
+        GTEST_SKIP() << "the Art-Net port 6454 on 127.0.0.1 is taken on this machine";
+    start("");
+    m_window->keys({ "Home" });
+    m_window->click(kToggleX, kToggleY);
+    std::optional<nettest::Packet> frame;
+    for (int i = 0; i < 20 && !(frame && level(*frame, 1) == 255); ++i)
+        frame = local.receive(1000);
+    ASSERT_TRUE(frame) << "nothing arrived on 127.0.0.1:6454";
+    ASSERT_EQ(frame->size(), 530u);
+    EXPECT_EQ(level(*frame, 1), 255);
+    EXPECT_EQ((*frame)[14], 0); // port-address 0
+    EXPECT_EQ((*frame)[15], 0);
+}
+
 TEST_F(Console, AFaderDragReachesTheWireWithinOnePeriodOnItsChannel)
 {
     startArtNet();
