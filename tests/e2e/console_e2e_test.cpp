@@ -3,47 +3,15 @@
 #include "desktop.h"
 #include "net_support.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Window coordinates of the controls the operator uses.
-constexpr int kToggleX = 42, kToggleY = 20;
-constexpr int kClearX = 120, kClearY = 68;
-int pageX(int n) { return 152 + 56 * ((n - 1) % 8) + 28; }
-int pageY(int n) { return 8 + 24 * ((n - 1) / 8) + 8; }
-int faderX(int k) { return 96 + 32 * (k - 1) + 12; }
-// Inside the groove above a fader's thumb, well clear of it while the level is low.
-constexpr int kFaderGrooveY = 174;
-// The thumb of a fader at level 0, just above the bottom arrow.
-constexpr int kThumbAtBottomY = 368;
-
-struct TraceLine
-{
-    double seconds = 0;
-    int command = 0, length = 0, result = 0;
-    std::string hex;
-};
-
-std::vector<TraceLine> readTrace(const std::string &path)
-{
-    std::vector<TraceLine> lines;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
-        std::istringstream fields(text);
-        TraceLine line;
-        fields >> line.seconds >> line.command >> line.length >> line.result >> line.hex;
-        lines.push_back(line);
-    }
-    return lines;
-}
+using namespace e2e;
 
 int level(const nettest::Packet &artDmx, int channel) { return artDmx[std::size_t(17 + channel)]; }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -31,6 +32,24 @@ std::string capture(const std::vector<std::string> &argv, bool *ok)
     if (ok)
         *ok = status == 0;
     return out;
+}
+
+std::vector<TraceLine> readTrace(const std::string &path)
+{
+    std::vector<TraceLine> lines;
+    std::ifstream in(path);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream fields(text);
+        TraceLine line;
+        fields >> line.seconds >> line.command >> line.length >> line.result >> line.hex;
+        if (line.hex.size() == 1024) {
+            line.levels.emplace();
+            for (std::size_t i = 0; i < 512; ++i)
+                (*line.levels)[i] = uint8_t(std::stoi(line.hex.substr(2 * i, 2), nullptr, 16));
+        }
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 Process::Process(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)

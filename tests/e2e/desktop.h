@@ -1,11 +1,37 @@
 // The real program started as a user starts it, and its window driven through the X server.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace e2e {
+
+using Levels = std::array<uint8_t, 512>;
+
+// Window coordinates of the controls the operator uses.
+constexpr int kToggleX = 42, kToggleY = 20;
+constexpr int kClearX = 120, kClearY = 68;
+inline int pageX(int n) { return 152 + 56 * ((n - 1) % 8) + 28; }
+inline int pageY(int n) { return 8 + 24 * ((n - 1) / 8) + 8; }
+inline int faderX(int k) { return 96 + 32 * (k - 1) + 12; }
+// Inside the groove above a fader's thumb, well clear of it while the level is low.
+constexpr int kFaderGrooveY = 174;
+// The thumb of a fader at level 0, just above the bottom arrow.
+constexpr int kThumbAtBottomY = 368;
+
+// One line of the output library's trace; `levels` only for a sent frame.
+struct TraceLine
+{
+    double seconds = 0;
+    int command = 0, length = 0, result = 0;
+    std::string hex;
+    std::optional<Levels> levels;
+};
+std::vector<TraceLine> readTrace(const std::string &path);
 
 // Runs a command line (arguments quoted, so no shell metacharacters needed) and returns its output.
 std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr);

@@ -15,8 +15,6 @@
 
 namespace e2e {
 
-using Levels = std::array<uint8_t, 512>;
-
 // A DMX USB Pro widget played on the master side of a pseudo-terminal. The program reaches it
 // through a symlink, as through a by-id device name, so a new terminal can stand in for it.
 class PtyWidget

@@ -19,13 +19,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::Levels;
 
-constexpr int kToggleX = 42, kToggleY = 20;
-constexpr int kFaderGrooveY = 174;
-int faderX(int k) { return 96 + 32 * (k - 1) + 12; }
-int pageX(int n) { return 152 + 56 * ((n - 1) % 8) + 28; }
-int pageY(int n) { return 8 + 24 * ((n - 1) / 8) + 8; }
+using namespace e2e;
 
 // Channel 1 and channel 32 at the given levels, every other channel at 0.
 bool only(const Levels &levels, int channel1, int channel32)
@@ -34,33 +29,6 @@ bool only(const Levels &levels, int channel1, int channel32)
         if (levels[i] != (i == 0 ? channel1 : i == 31 ? channel32 : 0))
             return false;
     return true;
-}
-
-struct TraceLine
-{
-    int command = 0, result = 0;
-    std::optional<Levels> levels;
-};
-
-std::vector<TraceLine> readTrace(const std::string &path)
-{
-    std::vector<TraceLine> lines;
-    std::ifstream in(path);
-    for (std::string text; std::getline(in, text);) {
-        std::istringstream fields(text);
-        double seconds;
-        int length;
-        std::string hex;
-        TraceLine line;
-        fields >> seconds >> line.command >> length >> line.result >> hex;
-        if (hex.size() == 1024) {
-            line.levels.emplace();
-            for (std::size_t i = 0; i < 512; ++i)
-                (*line.levels)[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-        }
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // Polls `holds` every 100 ms until it is true or `seconds` have passed.
