@@ -25,7 +25,7 @@ enum {
     DAS_E_ARGUMENT = -2,    /* length or buffer does not match the command */
     DAS_E_NOT_OPEN = -3,    /* send or start with no output open; nothing was sent */
     DAS_E_IO = -4,          /* the device or socket failed; the output is now closed */
-    DAS_E_CONFIG = -5,      /* DASHARD_OUTPUT is malformed or names an unknown output */
+    DAS_E_CONFIG = -5,      /* the output setting is malformed, or its file cannot be read */
     DAS_E_UNAVAILABLE = -6, /* the configured output cannot be opened (absent, refused, none) */
     DAS_E_INTERNAL = -99    /* an unexpected fault inside the library */
 };
@@ -37,8 +37,10 @@ extern "C" {
 #endif
 
 /* Validates the arguments, then opens, starts, sends to or closes the output chosen by the
-   environment variable DASHARD_OUTPUT (read at each open). Never blocks longer than 25 ms,
-   or 1 s for DAS_CMD_OPEN. With DASHARD_TRACE naming a file, each call appends one line. */
+   output setting, found at each open: the environment variable DASHARD_OUTPUT, else the first
+   of $XDG_CONFIG_HOME/brivane/output and DIR/brivane/output for each DIR of $XDG_CONFIG_DIRS
+   that holds one, else Art-Net to 127.0.0.1. Never blocks longer than 25 ms, or 1 s for
+   DAS_CMD_OPEN. With DASHARD_TRACE naming a file, each call appends one line. */
 DAS_API int32_t DasCall(int32_t command, int32_t length, uint8_t *buffer);
 
 #ifdef __cplusplus

@@ -2,6 +2,7 @@
 #include "dispatcher.h"
 
 #include "dashard.h"
+#include "output_setting.h"
 #include "trace.h"
 
 #include <chrono>
@@ -12,8 +13,22 @@ namespace das {
 
 namespace {
 
-constexpr const char *kOutputVariable = "DASHARD_OUTPUT";
 constexpr const char *kTraceVariable = "DASHARD_TRACE";
+
+// The setting as the operator wrote it, and where, for messages.
+std::string describe(const OutputSetting &setting)
+{
+    switch (setting.source) {
+    case SettingSource::Variable:
+        return "\"" + setting.text + "\"";
+    case SettingSource::File:
+        return "\"" + setting.text + "\" set in " + setting.file + ":"
+            + std::to_string(setting.line);
+    case SettingSource::Default:
+        break;
+    }
+    return "\"artnet\" (the default)";
+}
 
 } // namespace
 
@@ -33,7 +48,7 @@ std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why
     case OutputKind::None:
         break;
     }
-    why = "output disabled (DASHARD_OUTPUT=none)";
+    why = "output disabled";
     return nullptr;
 }
 
@@ -83,19 +98,16 @@ int Dispatcher::call(int32_t command, int32_t length, const uint8_t *buffer)
 int Dispatcher::open()
 {
     close();
-    const char *value = std::getenv(kOutputVariable);
-    const std::string text = value ? value : "";
+    OutputSetting setting;
     std::string why;
-    const auto config = parseOutputConfig(text, why);
+    const auto config = findOutputSetting(setting, why);
     if (!config) {
-        printDiagnostic("bad DASHARD_OUTPUT \"" + text + "\": " + why
-            + " (accepted forms: " + std::string(kOutputForms) + ")");
+        printDiagnostic(why);
         return DAS_E_CONFIG;
     }
     m_output = openOutput(*config, why);
     if (!m_output) {
-        const std::string shown = text.empty() ? "artnet" : text;
-        printDiagnostic("cannot open output \"" + shown + "\": " + why);
+        printDiagnostic("cannot open output " + describe(setting) + ": " + why);
         return DAS_E_UNAVAILABLE;
     }
     return DAS_OK;
