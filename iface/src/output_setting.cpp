@@ -25,11 +25,11 @@ enum class FileRead { Absent, Found, Failed };
 
 bool isAbsolute(const char *path) { return path && path[0] == '/'; }
 
-std::string settingIn(std::string_view dir)
+std::string join(std::string_view dir, std::string_view name)
 {
     while (!dir.empty() && dir.back() == '/')
         dir.remove_suffix(1);
-    return std::string(dir) + "/" + std::string(kSettingName);
+    return std::string(dir) + "/" + std::string(name);
 }
 
 std::string formsNote() { return " (accepted forms: " + std::string(kOutputForms) + ")"; }
@@ -158,9 +158,9 @@ std::vector<std::string> outputSettingFiles()
 {
     std::vector<std::string> files;
     if (const char *configHome = std::getenv("XDG_CONFIG_HOME"); isAbsolute(configHome))
-        files.push_back(settingIn(configHome));
+        files.push_back(join(configHome, kSettingName));
     else if (const char *home = std::getenv("HOME"); isAbsolute(home))
-        files.push_back(settingIn(std::string(home) + "/.config"));
+        files.push_back(join(home, ".config/" + std::string(kSettingName)));
 
     const char *dirs = std::getenv("XDG_CONFIG_DIRS");
     std::string_view list = dirs ? dirs : "";
@@ -169,12 +169,12 @@ std::vector<std::string> outputSettingFiles()
         const auto colon = list.find(':');
         const std::string_view dir = list.substr(0, colon);
         if (dir.starts_with('/'))
-            files.push_back(settingIn(dir));
+            files.push_back(join(dir, kSettingName));
         list.remove_prefix(colon == std::string_view::npos ? list.size() : colon + 1);
     }
     // No usable directory listed reads as none listed.
     if (files.size() == before)
-        files.push_back(settingIn("/etc/xdg"));
+        files.push_back(join("/etc/xdg", kSettingName));
     return files;
 }
 
