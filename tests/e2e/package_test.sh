@@ -71,9 +71,9 @@ for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-
     grep -qxE "$need(t64)?" <<<"$names" || fail "Depends lacks $need: $depends"
 done
 
-# File list: everything under /usr, never /usr/local, and no development files.
+# File list: everything under /usr but the output setting, never /usr/local, and no development files.
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
-grep -v '^\./usr/' "$work/files" | grep -qv '^\./$' && fail "files outside /usr: $(grep -v '^\./usr/' "$work/files")"
+outside=$(grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files") && fail "files outside /usr: $outside"
 grep -qE '^\./usr/(local|include)/|\.a$' "$work/files" && fail "unexpected files: $(cat "$work/files")"
 sizes=(16 32 48 64 128 256)
 wanted=(./usr/bin/brivane ./usr/share/applications/brivane.desktop
@@ -88,6 +88,12 @@ grep -qE '^\./usr/lib/([^/]+/)?brivane/libdashard\.so\.1$' "$work/files" \
 # Unpack into a staging root; the package is never installed on this machine.
 root=$work/root
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
+
+# The output setting is a conffile whose lines are all comments, so the default holds.
+conf=$root/etc/xdg/brivane/output
+[ -s "$conf" ] || fail "package lacks /etc/xdg/brivane/output"
+grep -qv '^#' "$conf" && fail "/etc/xdg/brivane/output has a line that is not a comment: $(grep -v '^#' "$conf")"
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/brivane/output || fail "/etc/xdg/brivane/output is not a conffile"
 
 # Each fixed-size icon really has its size: width and height are the IHDR's first two words.
 for s in "${sizes[@]}"; do
