@@ -3,6 +3,8 @@
 #include "desktop.h"
 #include "net_support.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <thread>
@@ -27,11 +29,11 @@ protected:
     }
 
     // Starts the program as a user does, with the output library's settings only.
-    void start(const std::string &output)
+    void start(const std::string &output, const std::string &exe = BRIVANE_EXE,
+               std::map<std::string, std::string> env = {})
     {
-        m_program = std::make_unique<e2e::Process>(
-            std::vector<std::string> { BRIVANE_EXE },
-            std::map<std::string, std::string> { { "DASHARD_OUTPUT", output }, { "DASHARD_TRACE", m_trace } });
+        env.insert({ { "DASHARD_OUTPUT", output }, { "DASHARD_TRACE", m_trace } });
+        m_program = std::make_unique<e2e::Process>(std::vector<std::string> { exe }, env);
         m_window = std::make_unique<e2e::Window>(e2e::Window::find("Brivane"));
         ASSERT_TRUE(m_window->ok()) << "no window titled Brivane appeared";
     }
@@ -154,6 +156,30 @@ TEST_F(Console, WithNoOutputChosenTheToggleDrivesArtNetOnThisMachine)
     EXPECT_EQ(level(*frame, 1), 255);
     EXPECT_EQ((*frame)[14], 0); // port-address 0
     EXPECT_EQ((*frame)[15], 0);
+}
+
+TEST_F(Console, InstalledAndStartedWithoutTheVariableItFollowsTheUsersSettingsFile)
+{
+    ASSERT_TRUE(m_receiver.ok());
+    struct Stage
+    {
+        std::string path;
+        ~Stage() { std::filesystem::remove_all(path); }
+    } stage { m_trace + "-stage" };
+    bool installed = false;
+    capture({ "cmake", "--install", BRIVANE_BUILD_DIR, "--prefix", stage.path }, &installed);
+    ASSERT_TRUE(installed) << "cmake --install failed";
+    std::filesystem::create_directories(stage.path + "/home/.config/brivane");
+    std::ofstream(stage.path + "/home/.config/brivane/output")
+        << "# chosen by the operator\nartnet:127.0.0.1:" << m_receiver.port() << "\n";
+    // An empty DASHARD_OUTPUT counts as unset; the installed system file is all comments.
+    start("", stage.path + "/bin/brivane",
+          { { "HOME", stage.path + "/home" }, { "XDG_CONFIG_HOME", "" },
+            { "XDG_CONFIG_DIRS", stage.path + "/etc/xdg" } });
+    m_window->click(kToggleX, kToggleY);
+    const auto frame = m_receiver.receive();
+    ASSERT_TRUE(frame) << "nothing arrived on the port ~/.config/brivane/output names";
+    EXPECT_EQ(frame->size(), 530u);
 }
 
 TEST_F(Console, AFaderDragReachesTheWireWithinOnePeriodOnItsChannel)
