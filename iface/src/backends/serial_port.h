@@ -11,6 +11,7 @@
 
 namespace das {
 
+// What SerialPort::open says when this user may not open the device.
 inline constexpr std::string_view kPermissionDenied = "permission denied";
 
 class SerialPort
