@@ -30,7 +30,8 @@ void checkRanges(const das::OutputConfig &config)
     case OutputKind::Ola:
         FUZZ_CHECK(config.universe >= 1 && config.universe <= 63999);
         break;
-    case OutputKind::UsbPro:
+    case OutputKind::UsbPro: // an empty device means whichever widget answers
+        break;
     case OutputKind::OpenDmx:
         FUZZ_CHECK(!config.device.empty());
         break;
@@ -48,7 +49,7 @@ std::string written(const das::OutputConfig &config)
     case das::OutputKind::Sacn:
         return "sacn" + (config.host.empty() ? "" : ":" + config.host) + universe;
     case das::OutputKind::UsbPro:
-        return "usbpro:" + config.device;
+        return config.device.empty() ? "usbpro" : "usbpro:" + config.device;
     case das::OutputKind::OpenDmx:
         return "opendmx:" + config.device;
     case das::OutputKind::Ola:

@@ -141,12 +141,16 @@ std::optional<OutputConfig> parseSerial(
     OutputKind kind, std::string_view name, std::string_view rest, std::string &why)
 {
     // Everything after the colon is the path, '@' included: serial outputs have no universe.
+    // A widget answers when asked, so usbpro alone means whichever one answers; an Open DMX
+    // adapter never answers, so it always needs its path.
+    OutputConfig config;
+    config.kind = kind;
+    if (rest.empty() && kind == OutputKind::UsbPro)
+        return config;
     if (rest.empty() || rest.front() != ':' || rest.size() == 1) {
         why = std::string(name) + " needs a device path (" + std::string(name) + ":DEVICE)";
         return std::nullopt;
     }
-    OutputConfig config;
-    config.kind = kind;
     config.device.assign(rest.substr(1));
     return config;
 }

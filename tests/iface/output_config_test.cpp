@@ -23,7 +23,8 @@ TEST(OutputConfig, ParsesEachFormOrSaysWhyNot)
         { "artnet:1.2.3.4 ", "not a dotted IPv4 address" }, { "artnet:", "missing host" },
         { "artnet@32768", "universe out of range" }, { "artnet@1x", "not a number" },
         { "sacn@0", "universe out of range" }, { "sacn@64000", "universe out of range" },
-        { "sacn:1.2.3.4:5568", "no port" }, { "usbpro", "needs a device path" },
+        { "sacn:1.2.3.4:5568", "no port" }, { "usbpro", "usbpro :0@-1 " },
+        { "usbpro:", "needs a device path" }, { "opendmx", "needs a device path" },
         { "opendmx:", "needs a device path" }, { "ola@0", "universe out of range" },
         { "ola:x", "no target" }, { "none@3", "none takes no" } };
     for (const auto &[text, want] : cases) {

@@ -4,9 +4,13 @@
 #include "dashard.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +19,46 @@
 namespace das {
 
 namespace {
+
+// Debian links /var/lock to /run/lock; other systems may keep them apart.
+constexpr const char *kLockDirectories[] = { "/run/lock", "/var/lock" };
+
+std::string inUse(const std::string &how) { return "in use by another program (" + how + ")"; }
+
+// The UUCP convention: LCK..NAME in a lock directory, NAME the tty's own name, holding the
+// owner's process id as text. A lock whose process is gone is stale and holds nothing.
+std::string uucpLock(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved))
+        return {};
+    const char *name = std::strrchr(resolved, '/');
+    for (const char *folder : kLockDirectories) {
+        const std::string lock = std::string(folder) + "/LCK.." + (name ? name + 1 : resolved);
+        const int fd = ::open(lock.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char text[32] {};
+        const ssize_t got = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        const long pid = got > 0 ? std::strtol(text, nullptr, 10) : 0;
+        if (pid > 0 && pid <= INT_MAX && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            return "lock file " + lock;
+    }
+    return {};
+}
+
+// How another program holds the tty open as `fd`, or empty. In that case `fd` now holds the
+// flock itself; trying it does not disturb a holder.
+std::string claim(int fd)
+{
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        return "exclusive mode";
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return "flock";
+    return {};
+}
 
 std::string openFailure(int error)
 {
@@ -25,9 +69,9 @@ std::string openFailure(int error)
         return "no such device";
     case EACCES:
     case EPERM:
-        return "permission denied";
-    case EBUSY:
-        return "device busy";
+        return std::string(kPermissionDenied);
+    case EBUSY: // exclusive mode, for a process without CAP_SYS_ADMIN
+        return inUse("exclusive mode");
     case ENOTTY:
         return "not a terminal";
     default:
@@ -63,11 +107,36 @@ void SerialPort::close()
     m_fd = -1;
 }
 
+std::string heldByAnotherProgram(const std::string &path)
+{
+    std::string how = uucpLock(path);
+    if (how.empty()) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            how = claim(fd);
+            ::close(fd);
+        } else if (errno == EBUSY) {
+            how = "exclusive mode";
+        }
+    }
+    return how.empty() ? how : inUse(how);
+}
+
 SerialPort SerialPort::open(const std::string &path, std::string &why)
 {
+    if (const std::string how = uucpLock(path); !how.empty()) {
+        why = inUse(how);
+        return SerialPort();
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         why = openFailure(errno);
+        return SerialPort();
+    }
+    // A plain close: the port's own would flush the holder's output and clear its exclusive mode.
+    if (const std::string how = claim(fd); !how.empty()) {
+        ::close(fd);
+        why = inUse(how);
         return SerialPort();
     }
     SerialPort port(fd);
@@ -88,7 +157,8 @@ SerialPort SerialPort::open(const std::string &path, std::string &why)
         why = std::string("cannot configure device: ") + std::strerror(errno);
         return SerialPort();
     }
-    // Keeps a second program from interleaving its own bytes with ours.
+    // Keeps a second program from interleaving its own bytes with ours: the flock taken above
+    // for programs that honour it, exclusive mode for every other opener without CAP_SYS_ADMIN.
     ::ioctl(fd, TIOCEXCL);
     ::tcflush(fd, TCIOFLUSH);
     return port;

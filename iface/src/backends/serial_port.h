@@ -7,8 +7,12 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace das {
+
+// What SerialPort::open says when this user may not open the device.
+inline constexpr std::string_view kPermissionDenied = "permission denied";
 
 class SerialPort
 {
@@ -22,9 +26,11 @@ public:
     // up the close.
     ~SerialPort();
 
-    // Opens `path` for this process alone, in raw mode (8 data bits, no parity, one stop bit,
-    // no flow control, no character translation) at 115200 baud, reads returning at once, both
-    // queues flushed. On failure the port is not open and `why` holds a short phrase.
+    // Opens `path` in raw mode (8 data bits, no parity, one stop bit, no flow control, no
+    // character translation) at 115200 baud, reads returning at once, both queues flushed, and
+    // holds it for this process alone (flock and exclusive mode) until closed. A device another
+    // program holds is left as it is. On failure the port is not open and `why` holds a short
+    // phrase: "in use by another program (flock)", "permission denied", ...
     static SerialPort open(const std::string &path, std::string &why);
 
     bool isOpen() const { return m_fd >= 0; }
@@ -49,5 +55,10 @@ private:
 
     int m_fd = -1;
 };
+
+// Why `path` must be left alone because another program holds it, or empty: "in use by another
+// program (HOW)", HOW being flock, exclusive mode or the UUCP lock file of a live process. Opens
+// nothing for writing and writes no byte.
+std::string heldByAnotherProgram(const std::string &path);
 
 } // namespace das

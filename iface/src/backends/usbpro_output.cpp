@@ -10,6 +10,7 @@
 #include "dashard.h"
 #include "encode/usbpro.h"
 #include "serial_port.h"
+#include "usbpro_probe.h"
 
 #include <algorithm>
 #include <array>
@@ -54,48 +55,6 @@ int writeBefore(const SerialPort &port, std::span<const uint8_t> bytes, Clock::t
             return ready < 0 ? ready : int(done);
     }
     return int(done);
-}
-
-// Asks for the serial number and the widget parameters, and waits for either answer. The
-// serial request goes first and only here: any request other than parameters or DMX would stop
-// a streaming widget's output. Replies must carry their full payload, so a line that merely
-// echoes our requests back is not taken for a widget.
-bool widgetAnswers(const SerialPort &port, std::string &why)
-{
-    std::vector<uint8_t> requests = encodeUsbProMessage(kUsbProGetSerial, {});
-    const std::array<uint8_t, 2> noUserConfig { 0, 0 };
-    const std::vector<uint8_t> parameters = encodeUsbProMessage(kUsbProGetParameters, noUserConfig);
-    requests.insert(requests.end(), parameters.begin(), parameters.end());
-
-    const auto deadline = Clock::now() + kAnswerWait;
-    const int sent = writeBefore(port, requests, deadline);
-    if (sent != int(requests.size())) {
-        why = sent < 0 ? "device failed" : "device does not take data";
-        return false;
-    }
-    UsbProParser parser;
-    std::array<uint8_t, 256> buffer;
-    for (;;) {
-        const int ready = port.wait(POLLIN, leftUntil(deadline));
-        if (ready < 0) {
-            why = "device hung up";
-            return false;
-        }
-        if (ready == 0) {
-            why = "no widget answered within 500 ms";
-            return false;
-        }
-        const int got = port.read(buffer);
-        if (got < 0) {
-            why = "device failed";
-            return false;
-        }
-        for (const UsbProMessage &reply : parser.feed(std::span(buffer).first(size_t(got)))) {
-            if ((reply.label == kUsbProGetSerial && reply.payload.size() == 4)
-                || (reply.label == kUsbProGetParameters && reply.payload.size() >= 5))
-                return true;
-        }
-    }
 }
 
 class UsbProOutput final : public Backend
@@ -176,12 +135,32 @@ private:
 
 } // namespace
 
+// Without a device, every candidate is asked at once and the first in their order that answers
+// is used; the others get the two requests and nothing more.
 std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why)
 {
-    SerialPort port = SerialPort::open(config.device, why);
-    if (!port.isOpen() || !widgetAnswers(port, why))
+    const bool detect = config.device.empty();
+    const std::vector<std::string> devices
+        = detect ? usbProCandidates() : std::vector<std::string> { config.device };
+    if (devices.empty()) {
+        why = "no USB serial device that looks like a DMX interface was found";
         return nullptr;
-    return std::make_unique<UsbProOutput>(std::move(port));
+    }
+    std::vector<WidgetReply> replies;
+    SerialPort port = firstWidget(devices, kAnswerWait, replies);
+    if (port.isOpen())
+        return std::make_unique<UsbProOutput>(std::move(port));
+    why = detect ? "no widget answered:" : "";
+    bool denied = false;
+    for (const WidgetReply &reply : replies) {
+        why += detect ? (&reply == &replies.front() ? " " : "; ") + reply.device + ": " : "";
+        why += reply.why;
+        denied = denied || reply.why == kPermissionDenied;
+    }
+    if (denied)
+        why += " (join group dialout, or install the brivane package's device rule and plug the "
+               "widget in again)";
+    return nullptr;
 }
 
 } // namespace das
