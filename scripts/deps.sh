@@ -5,7 +5,7 @@ brivane_packages=(
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
     libola-dev ola
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux
+    xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux weston xwayland qt6-wayland
     librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-14-dev
 )
 

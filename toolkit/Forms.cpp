@@ -33,6 +33,25 @@ private:
     std::exception_ptr m_pending;
 };
 
+// The console opens at a fixed place on the screen, and only an X server lets a program place
+// its own window: on a Wayland desktop that offers an X display (Xwayland) Qt is steered to it,
+// with Wayland as the fallback when the display cannot be reached. A platform the user chose
+// stays as it is, and the choice is not handed on to programs started from here.
+std::unique_ptr<QApplication> makeApplication(int &argc, char **argv)
+{
+    constexpr const char *kPlatform = "QT_QPA_PLATFORM";
+    if (!qEnvironmentVariableIsEmpty(kPlatform) || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return std::make_unique<GuardedApplication>(argc, argv);
+    const bool wasSet = qEnvironmentVariableIsSet(kPlatform);
+    qputenv(kPlatform, "xcb;wayland");
+    auto application = std::make_unique<GuardedApplication>(argc, argv);
+    if (wasSet)
+        qputenv(kPlatform, "");
+    else
+        qunsetenv(kPlatform);
+    return application;
+}
+
 } // namespace
 
 TForm::TForm(TApplication *)
@@ -96,7 +115,7 @@ TApplication::~TApplication()
 void TApplication::Initialize()
 {
     if (!m_qt)
-        m_qt = std::make_unique<GuardedApplication>(m_argc, m_argv);
+        m_qt = makeApplication(m_argc, m_argv);
 }
 
 void TApplication::adopt(TForm *form)
