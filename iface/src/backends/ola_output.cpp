@@ -142,16 +142,15 @@ public:
 
     bool connected() const { return m_socket != nullptr; }
 
-    // Runs the request until olad answers, the connection closes or kWaitMs pass. False when no
-    // answer came; otherwise `error` is olad's refusal, empty on success.
+    // Runs the request until olad answers or kWaitMs pass. False when no answer came; otherwise
+    // `error` is olad's refusal, empty on success. A daemon that closes the connection is left
+    // to the timeout: libola never frees a close handler whose connection is closed by us.
     bool run()
     {
         m_client = std::make_unique<ola::client::OlaClient>(m_socket.get());
         m_loop.AddReadDescriptor(m_socket.get());
         if (!m_client->Setup())
             return false;
-        m_client->SetCloseHandler(
-            ola::NewSingleCallback(&m_loop, &ola::io::SelectServer::Terminate));
         m_client->FetchUniverseList(ola::NewSingleCallback(this, &UniverseQuery::answered));
         m_loop.RegisterSingleTimeout(
             kWaitMs, ola::NewSingleCallback(&m_loop, &ola::io::SelectServer::Terminate));
