@@ -66,10 +66,13 @@ grep -qE '^.+ <[^ @]+@[^ >]+>$' <<<"$(field Maintainer)" || fail "Maintainer is 
 depends=$(field Depends)
 # One package name a line, alternatives split and version bounds dropped.
 names=$(sed 's/(.*)//; s/^ *//; s/ *$//' <<<"${depends//[,|]/$'\n'}")
-for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic libola1; do
+for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic; do
     # Debian renamed some libraries with a t64 suffix; either name satisfies the need.
     grep -qxE "$need(t64)?" <<<"$names" || fail "Depends lacks $need: $depends"
 done
+# The OLA client serves the OLA output module alone: recommended, not required.
+grep -qE '^lib(ola|protobuf)' <<<"$names" && fail "Depends names the OLA client: $depends"
+[ "$(field Recommends)" = libola1 ] || fail "Recommends is '$(field Recommends)', not libola1"
 
 # File list: everything under /usr but the output setting, never /usr/local, and no development files.
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
@@ -82,8 +85,10 @@ for s in "${sizes[@]}"; do wanted+=("./usr/share/icons/hicolor/${s}x${s}/apps/br
 for f in "${wanted[@]}"; do
     grep -qxF "$f" "$work/files" || fail "package lacks $f"
 done
-grep -qE '^\./usr/lib/([^/]+/)?brivane/libdashard\.so\.1$' "$work/files" \
-    || fail "package lacks libdashard.so.1 under /usr/lib: $(grep libdashard "$work/files")"
+for lib in libdashard.so.1 libdashard-ola.so; do
+    grep -qE "^\./usr/lib/([^/]+/)?brivane/${lib//./\\.}\$" "$work/files" \
+        || fail "package lacks $lib under /usr/lib: $(grep libdashard "$work/files")"
+done
 
 # Unpack into a staging root; the package is never installed on this machine.
 root=$work/root
@@ -105,6 +110,13 @@ for s in "${sizes[@]}"; do
     if [ "$w" -ne "$s" ] || [ "$h" -ne "$s" ]; then fail "$png is ${w}x${h}, not ${s}x${s}"; fi
 done
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/brivane.svg" || fail "scalable icon is not SVG"
+
+# The udev rule, where udev reads package rules, tags the FTDI interfaces' tty nodes for the
+# local seat rather than opening them to everyone.
+rule=$root/usr/lib/udev/rules.d/70-brivane.rules
+grep -qxF 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", TAG+="uaccess"' "$rule" \
+    || fail "no uaccess rule for 0403:6001 in $rule: $(cat "$rule" 2>&1)"
+grep -q 'MODE' "$rule" && fail "$rule sets a mode: $(cat "$rule")"
 
 # Menu entry: valid, and its Exec and Icon name what the package ships.
 desktop=$root/usr/share/applications/brivane.desktop
@@ -133,4 +145,4 @@ resolved=$(awk '/libdashard/ {print $3}' <<<"$deps")
 # It opens its window on a real X server.
 env -u LD_LIBRARY_PATH xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
     "$0" --in-x "$exe" "$(key StartupWMClass)" "$work/run.log" || exit 1
-echo "$(basename "$deb"): Depends: $depends"
+echo "$(basename "$deb"): Depends: $depends; Recommends: $(field Recommends)"

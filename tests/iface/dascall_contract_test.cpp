@@ -80,12 +80,16 @@ TEST(DasCall, CodesAndATraceLineForEachCallEvenWhenTheTraceCannotOpen)
     EXPECT_TRUE(receiver.receive());
 }
 
-TEST(DashardLibrary, ExportsOnlyDasCall)
+TEST(DashardLibrary, ExportsOnlyDasCallAndLoadsNoOlaLibrary)
 {
     // Defined dynamic symbols by name, without the version node (type A).
     EXPECT_EQ(run("nm -D --defined-only '" DASHARD_PATH
                   "' | awk '$2 != \"A\" { sub(/@.*/, \"\", $3); print $3 }'"),
         "DasCall\n");
+    // The OLA client stack comes with the OLA module only, never with the library.
+    const std::string loaded = run("ldd '" DASHARD_PATH "'");
+    EXPECT_NE(loaded.find("libstdc++"), std::string::npos) << loaded;
+    EXPECT_FALSE(std::regex_search(loaded, std::regex("libola|libprotobuf"))) << loaded;
 }
 
 } // namespace

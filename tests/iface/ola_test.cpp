@@ -1,6 +1,9 @@
-// The ola output against a real olad, run by olad_harness.sh in a private network namespace: no
-// daemon at all, a frame read back through OLA's own client, and a daemon that dies and returns.
+// The ola output and the olad check against a real olad, run by olad_harness.sh in a private
+// network namespace: no daemon at all, a frame read back through OLA's own client, a daemon that
+// dies and returns, and which universes the check finds.
+#include "backends/ola_module.h"
 #include "dashard.h"
+#include "output_config.h"
 
 #include <chrono>
 #include <csignal>
@@ -11,6 +14,7 @@
 #include <ola/DmxBuffer.h>
 #include <ola/client/ClientWrapper.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -48,6 +52,15 @@ bool universe1Holds(const uint8_t *levels)
     return false;
 }
 
+// checkOla for a DASHARD_OUTPUT value: the result, then its report and reason.
+std::tuple<bool, std::string, std::string> check(const char *output)
+{
+    std::string report, why;
+    const auto config = das::parseOutputConfig(output, why);
+    const bool found = config && das::checkOla(*config, report, why);
+    return { found, report, why };
+}
+
 TEST(OlaNoDaemon, OpenFailsAtOnceAndStartsNone)
 {
     setenv("DASHARD_OUTPUT", "ola", 1);
@@ -55,7 +68,33 @@ TEST(OlaNoDaemon, OpenFailsAtOnceAndStartsNone)
     EXPECT_LT(DasCall(DAS_CMD_OPEN, 0, nullptr), 0);
     // A daemon started by the client itself takes about a second.
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    const auto [found, report, why] = check("ola");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(why, "olad is not running on 127.0.0.1:9010") << report;
     EXPECT_FALSE(ola::client::OlaClientWrapper(false).Setup()) << "a daemon was started";
+}
+
+// The harness's daemon has a port patched to universe 1 only.
+TEST(OlaDaemon, CheckFindsThePatchedUniverseOnly)
+{
+    if (!std::getenv("DAS_OLAD_CONFIG"))
+        GTEST_SKIP() << "needs the olad that olad_harness.sh starts";
+    const struct
+    {
+        const char *output;
+        bool found;
+        const char *report;
+    } cases[] = {
+        { "ola", true, "olad answers on 127.0.0.1:9010; universe 1 exists (name \"" },
+        { "ola@2", false,
+            "olad answers on 127.0.0.1:9010 but has no universe 2: patch a port to it" },
+    };
+    for (const auto &c : cases) {
+        const auto [found, report, why] = check(c.output);
+        EXPECT_EQ(found, c.found) << c.output << ": " << why;
+        EXPECT_TRUE(report.starts_with(c.report)) << report;
+        EXPECT_EQ(why.empty(), c.found) << why;
+    }
 }
 
 // Against the daemon olad_harness.sh starts; the harness also ends and restarts it for this case.

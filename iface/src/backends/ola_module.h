@@ -1,0 +1,32 @@
+// The OLA output lives in a module of its own, libdashard-ola.so beside libdashard, so that the
+// OLA client libraries (libola, libolacommon, libprotobuf) are loaded only once an ola output is
+// opened or checked, never at the program's start.
+#pragma once
+
+#include "backend.h"
+
+#include <memory>
+#include <string>
+
+namespace das {
+
+// What the module hands over through its one exported entry, kOlaModuleEntry.
+struct OlaModule
+{
+    std::unique_ptr<Backend> (*open)(const OutputConfig &config, std::string &why);
+    bool (*check)(const OutputConfig &config, std::string &report, std::string &why);
+};
+
+inline constexpr const char *kOlaModuleFile = "libdashard-ola.so";
+inline constexpr const char *kOlaModuleEntry = "dashard_ola_module";
+inline constexpr const char *kOlaPackage = "libola1"; // the Debian package of the OLA client
+
+// Asks olad on 127.0.0.1 (port from `config`, else 9010) whether it answers and whether universe
+// config.universe (default 1) exists, that is has a patched port. Sends no DMX, never starts a
+// daemon, and returns within about a second. True when olad answers and the universe exists.
+// `report` is one line on what was found; `why`, on false, the reason (the module or libola
+// missing and the package to install, olad not running, no such universe).
+// The module is looked for beside libdashard, so a program that calls this links dashard too.
+bool checkOla(const OutputConfig &config, std::string &report, std::string &why);
+
+} // namespace das
