@@ -79,7 +79,8 @@ dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 outside=$(grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files") && fail "files outside /usr: $outside"
 grep -qE '^\./usr/(local|include)/|\.a$' "$work/files" && fail "unexpected files: $(cat "$work/files")"
 sizes=(16 32 48 64 128 256)
-wanted=(./usr/bin/brivane ./usr/share/applications/brivane.desktop
+wanted=(./usr/bin/brivane ./usr/bin/brivane-check ./usr/share/applications/brivane.desktop
+    ./usr/share/applications/brivane-check.desktop
     ./usr/share/icons/hicolor/scalable/apps/brivane.svg)
 for s in "${sizes[@]}"; do wanted+=("./usr/share/icons/hicolor/${s}x${s}/apps/brivane.png"); done
 for f in "${wanted[@]}"; do
@@ -118,20 +119,25 @@ grep -qxF 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", 
     || fail "no uaccess rule for 0403:6001 in $rule: $(cat "$rule" 2>&1)"
 grep -q 'MODE' "$rule" && fail "$rule sets a mode: $(cat "$rule")"
 
-# Menu entry: valid, and its Exec and Icon name what the package ships.
-desktop=$root/usr/share/applications/brivane.desktop
-if command -v desktop-file-validate >/dev/null; then
-    out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
-    [ -z "$out" ] || fail "desktop-file-validate warns: $out"
-else
-    echo "desktop-file-validate is not installed; the menu entry's syntax is not checked"
-fi
+# Menu entries: valid, and their Exec and Icon name what the package ships.
 key() { sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop" | head -n1; }
-exec_name=$(key Exec | awk '{print $1}')
-[ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$(key Exec) is not a program in /usr/bin"
-[ -f "$root/usr/share/icons/hicolor/48x48/apps/$(key Icon).png" ] || fail "Icon=$(key Icon) has no icon file"
-[ "$(key Type)" = Application ] || fail "Type is '$(key Type)'"
+for desktop in "$root"/usr/share/applications/brivane-check.desktop \
+    "$root"/usr/share/applications/brivane.desktop; do
+    if command -v desktop-file-validate >/dev/null; then
+        out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
+        [ -z "$out" ] || fail "desktop-file-validate warns: $out"
+    fi
+    exec_name=$(key Exec | awk '{print $1}')
+    [ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$(key Exec) is not a program in /usr/bin"
+    [ -f "$root/usr/share/icons/hicolor/48x48/apps/$(key Icon).png" ] || fail "Icon=$(key Icon) has no icon file"
+    [ "$(key Type)" = Application ] || fail "Type is '$(key Type)'"
+done
 [ "$(key Terminal)" = false ] || fail "Terminal is '$(key Terminal)'"
+
+# The unpacked check runs on the unpacked library and says why the output would fail.
+out=$(env -u LD_LIBRARY_PATH DASHARD_OUTPUT=none "$root/usr/bin/brivane-check" </dev/null 2>&1)
+[ $? -eq 1 ] && grep -q '"DAS NG": the setting turns the output off' <<<"$out" \
+    || fail "brivane-check from the package: $out"
 
 # The unpacked program binds the unpacked library through its RPATH.
 exe=$root/usr/bin/brivane
