@@ -128,6 +128,11 @@ TEST(DasCall, TraceTurnsOverAtItsBoundKeepingTheLatestCalls)
     EXPECT_LE(std::filesystem::file_size(trace), DAS_SMALL_TRACE_MAX);
     const auto files = std::distance(std::filesystem::directory_iterator(folder.path()), {});
     EXPECT_EQ(files, 2) << "more files than FILE and FILE.1";
+    // A second run appends, counting the ten lines FILE holds: its sixth frame turns it over.
+    EXPECT_EQ(run("DASHARD_TRACE=" + trace + " timeout 60 " DAS_SMALL_TRACE_PROBE " send:6 2>&1"),
+        repeat("-3 ", 6) + "\n");
+    EXPECT_EQ(frameNumbers(trace + ".1") + frameNumbers(trace),
+        "90 91 92 93 94 95 96 97 98 99 0 1 2 3 4 5 ");
 }
 
 // The trace on a 64 KiB file system of the test's own, in a private mount namespace, made to fail

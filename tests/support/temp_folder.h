@@ -18,18 +18,15 @@ public:
     {
         const char *root = std::getenv("TMPDIR");
         std::string path = std::string(root && *root ? root : "/tmp") + "/" + name + "-XXXXXX";
-        if (!mkdtemp(path.data()))
-            return;
-        std::lock_guard lock(mutex());
-        live().insert(m_path = path);
+        std::lock_guard lock(s_mutex);
+        if (mkdtemp(path.data()))
+            s_live.insert(m_path = path);
     }
     ~TempFolder()
     {
-        if (m_path.empty())
-            return;
-        std::lock_guard lock(mutex());
-        remove(m_path);
-        live().erase(m_path);
+        std::lock_guard lock(s_mutex);
+        if (s_live.erase(m_path))
+            std::filesystem::remove_all(m_path, s_ignored);
     }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
@@ -40,28 +37,15 @@ public:
     // Removes every folder still there, for a way out that runs no destructors.
     static void removeAll()
     {
-        std::lock_guard lock(mutex());
-        for (const auto &path : live())
-            remove(path);
+        std::lock_guard lock(s_mutex);
+        for (const auto &path : s_live)
+            std::filesystem::remove_all(path, s_ignored);
     }
 
 private:
-    static void remove(const std::string &path)
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    static std::mutex &mutex()
-    {
-        static std::mutex m;
-        return m;
-    }
-    static std::set<std::string> &live()
-    {
-        static std::set<std::string> paths;
-        return paths;
-    }
-
+    inline static std::mutex s_mutex;
+    inline static std::set<std::string> s_live;
+    inline static std::error_code s_ignored; // guarded by s_mutex
     std::string m_path;
 };
 
