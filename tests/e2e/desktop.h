@@ -1,14 +1,14 @@
 // The real program started as a user starts it, and its window driven through the X server.
 #pragma once
 
+#include "temp_folder.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "temp_folder.h"
 
 namespace e2e {
 
