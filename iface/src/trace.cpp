@@ -8,25 +8,36 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// The size at which the trace file turns over; a test build sets it small.
+#ifndef DASHARD_TRACE_FILE_MAX
+#define DASHARD_TRACE_FILE_MAX (64 << 20)
+#endif
 
 namespace das {
 
 namespace {
 
-// Writes all of `text`, resuming after a signal or a short write.
-void writeAll(int fd, const char *text, std::size_t size)
+constexpr std::size_t kTraceFileMax = DASHARD_TRACE_FILE_MAX;
+static_assert(kTraceFileMax >= kTraceLineMax, "a trace file must hold at least one line");
+constexpr int64_t kLookMicros = 1'000'000;
+
+// Writes all of `text`, resuming after a signal or a short write. 0, or the errno that stopped it.
+int writeAll(int fd, const char *text, std::size_t size)
 {
     while (size > 0) {
         const ssize_t written = ::write(fd, text, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return; // a trace or a message must never disturb the call it describes
+            return errno;
         }
         text += written;
         size -= static_cast<std::size_t>(written);
     }
+    return 0;
 }
 
 char *putNumber(char *at, char *end, int64_t value) { return std::to_chars(at, end, value).ptr; }
@@ -77,19 +88,82 @@ Trace::~Trace()
 
 void Trace::open(const char *path)
 {
-    m_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (m_fd < 0)
-        printDiagnostic(
-            "cannot open trace file \"" + std::string(path) + "\": " + std::strerror(errno));
+    m_path = path;
+    m_oldPath = m_path + ".1";
+    reopen();
 }
 
 void Trace::record(
     int64_t micros, int32_t command, int32_t length, int32_t result, const uint8_t *levels)
 {
+    if (m_path.empty())
+        return;
+    // One stat a second notices a file removed or moved away underneath us, and retries one
+    // that could not be opened; per call there is only the write.
+    if (micros >= m_nextLook) {
+        m_nextLook = micros + kLookMicros;
+        if (!stillOurs())
+            reopen();
+    }
     if (m_fd < 0)
         return;
     const std::size_t size = formatTraceLine(m_line, micros, command, length, result, levels);
-    writeAll(m_fd, m_line.data(), size);
+    if (m_regular && m_size + size > kTraceFileMax && !rotate())
+        return;
+    if (const int error = writeAll(m_fd, m_line.data(), size); error != 0) {
+        // A full disk may have taken part of the line: cut it off so that every line is whole.
+        if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
+            m_size = kTraceFileMax; // unknown: turn over before the next line
+        fail("cannot write trace file", error);
+        return;
+    }
+    m_size += size;
+    m_failing = false;
+}
+
+bool Trace::stillOurs() const
+{
+    struct stat now;
+    return m_fd >= 0 && ::stat(m_path.c_str(), &now) == 0 && now.st_dev == m_device
+        && now.st_ino == m_inode;
+}
+
+void Trace::reopen()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    // Non-blocking, so that a pipe with no reader or a full one costs lines, never time.
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    struct stat file;
+    if (m_fd < 0 || ::fstat(m_fd, &file) != 0) {
+        fail("cannot open trace file", errno);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    m_regular = S_ISREG(file.st_mode);
+    m_device = file.st_dev;
+    m_inode = file.st_ino;
+    m_size = static_cast<std::size_t>(file.st_size);
+}
+
+bool Trace::rotate()
+{
+    if (::rename(m_path.c_str(), m_oldPath.c_str()) != 0) {
+        fail("cannot rename trace file", errno);
+        return false;
+    }
+    reopen();
+    return m_fd >= 0;
+}
+
+void Trace::fail(const char *what, int error)
+{
+    if (m_failing)
+        return;
+    m_failing = true;
+    printDiagnostic(std::string(what) + " \"" + m_path + "\": " + std::strerror(error));
 }
 
 } // namespace das

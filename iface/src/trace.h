@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace das {
@@ -21,6 +22,10 @@ std::size_t formatTraceLine(std::span<char, kTraceLineMax> out, int64_t micros, 
 // Writes "dashard: MESSAGE\n" on stderr in one write, so lines from threads never interleave.
 void printDiagnostic(std::string_view message);
 
+// The trace file: whole lines appended, each call's line in one write. A file that reaches its
+// bound is renamed to FILE.1 (replacing the older one) and a new FILE begins, so the trace keeps
+// the latest calls in at most twice its bound. Writing never fails a call: a failure costs one
+// stderr line, and writing resumes by itself once it can again.
 class Trace
 {
 public:
@@ -30,15 +35,27 @@ public:
     ~Trace();
 
     // Starts appending to the file at `path`, creating it when missing. When it cannot be
-    // opened, says so in one stderr line and stays off.
+    // opened, says so in one stderr line and tries again at later calls.
     void open(const char *path);
 
     // Appends one line with a single write and no allocation; does nothing while off.
+    // `micros` also paces the once-a-second look at whether `path` still names the open file.
     void record(
         int64_t micros, int32_t command, int32_t length, int32_t result, const uint8_t *levels);
 
 private:
+    bool stillOurs() const;
+    void reopen();
+    bool rotate();
+    void fail(const char *what, int error);
+
+    std::string m_path, m_oldPath; // FILE and FILE.1
     int m_fd = -1;
+    bool m_regular = false; // only a regular file is measured and rotated (not /dev/null, a pipe)
+    uint64_t m_device = 0, m_inode = 0;
+    std::size_t m_size = 0;
+    int64_t m_nextLook = 0;
+    bool m_failing = false; // said so on stderr; quiet until a line is written again
     std::array<char, kTraceLineMax> m_line {};
 };
 

@@ -24,15 +24,16 @@ protected:
     {
         if (!std::getenv("DISPLAY"))
             GTEST_SKIP() << "no X server: these tests run under xvfb-run (Debian's xvfb)";
-        m_trace = std::string(::testing::TempDir()) + "brivane-e2e-trace-" + std::to_string(getpid());
-        std::remove(m_trace.c_str());
+        ASSERT_FALSE(m_folder.path().empty());
     }
 
-    // Starts the program as a user does, with the output library's settings only.
+    // Starts the program as a user does, with the output library's settings and Qt's runtime
+    // folder in the test's own.
     void start(const std::string &output, const std::string &exe = BRIVANE_EXE,
                std::map<std::string, std::string> env = {})
     {
-        env.insert({ { "DASHARD_OUTPUT", output }, { "DASHARD_TRACE", m_trace } });
+        env.insert({ { "DASHARD_OUTPUT", output }, { "DASHARD_TRACE", m_trace },
+                     { "XDG_RUNTIME_DIR", m_folder.path() } });
         m_program = std::make_unique<e2e::Process>(std::vector<std::string> { exe }, env);
         m_window = std::make_unique<e2e::Window>(e2e::Window::find("Brivane"));
         ASSERT_TRUE(m_window->ok()) << "no window titled Brivane appeared";
@@ -46,15 +47,10 @@ protected:
     {
         if (m_program)
             EXPECT_EQ(m_program->stop(), 128 + SIGTERM) << "the program ended before it was closed";
-        std::remove(m_trace.c_str());
     }
 
     // Drops the frames already queued; with `quietMs`, also those until the sender goes quiet.
-    void drain(int quietMs = 0)
-    {
-        while (m_receiver.receive(quietMs))
-            ;
-    }
+    void drain(int quietMs = 0) { EXPECT_TRUE(m_receiver.drain(quietMs)) << "the frames never paused"; }
     // The first frame whose levels satisfy `wanted`, and how many frames came before it.
     std::optional<nettest::Packet> awaitFrame(const std::function<bool(const nettest::Packet &)> &wanted,
                                               int *before = nullptr, int maxFrames = 30)
@@ -72,7 +68,8 @@ protected:
         return std::nullopt;
     }
 
-    std::string m_trace;
+    e2e::TempFolder m_folder { "brivane-e2e" };
+    const std::string m_trace = m_folder / "trace";
     nettest::UdpReceiver m_receiver;
     std::unique_ptr<e2e::Process> m_program;
     std::unique_ptr<e2e::Window> m_window;

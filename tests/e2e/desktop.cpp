@@ -1,10 +1,17 @@
 // Process and X plumbing for the end-to-end tests.
 #include "desktop.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <poll.h>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -15,9 +22,57 @@ extern char **environ;
 
 namespace e2e {
 
+namespace {
+
+using namespace std::chrono_literals;
+
+// The programs started and not yet ended, for the suite's bound to end.
+std::mutex g_startedMutex;
+std::set<int> g_started;
+int g_wake[2] = { -1, -1 };
+
+// Waits on its own thread for the suite's bound or a signal to end it; then ends what the suite
+// started, removes its folders and exits failed.
+class SuiteBound : public ::testing::Environment
+{
+    void SetUp() override
+    {
+        if (pipe2(g_wake, O_CLOEXEC) != 0)
+            return;
+        struct sigaction wake {};
+        wake.sa_handler = [](int) { (void)!write(g_wake[1], "", 1); };
+        for (const int signal : { SIGTERM, SIGINT, SIGHUP })
+            sigaction(signal, &wake, nullptr);
+        std::thread([] {
+            const auto end = std::chrono::steady_clock::now() + 1s * E2E_SUITE_SECONDS;
+            pollfd entry { g_wake[0], POLLIN, 0 };
+            while (poll(&entry, 1, std::max(0, int((end - std::chrono::steady_clock::now()) / 1ms))) < 0)
+                ; // a signal of another kind: wait on
+            const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+            const std::string why = entry.revents ? "signalled"
+                                                  : "past the suite's bound of "
+                    + std::to_string(E2E_SUITE_SECONDS) + " s";
+            const std::string during
+                = test ? std::string(test->test_suite_name()) + "." + test->name() : "set-up";
+            std::fprintf(stderr, "\n%s during %s: ending its programs, removing its folders\n",
+                why.c_str(), during.c_str());
+            {
+                std::lock_guard lock(g_startedMutex);
+                for (const int pid : g_started)
+                    kill(pid, SIGKILL);
+            }
+            TempFolder::removeAll();
+            _exit(1);
+        }).detach();
+    }
+};
+const auto *const g_suiteBound = ::testing::AddGlobalTestEnvironment(new SuiteBound);
+
+} // namespace
+
 std::string capture(const std::vector<std::string> &argv, bool *ok)
 {
-    std::string command;
+    std::string command = "timeout -k 5 30 ";
     for (const auto &arg : argv)
         command += "'" + arg + "' ";
     std::string out;
@@ -36,16 +91,28 @@ std::string capture(const std::vector<std::string> &argv, bool *ok)
 
 std::vector<TraceLine> readTrace(const std::string &path)
 {
+    constexpr std::size_t kReadMax = 4 << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::string head(kReadMax, '\0');
+    head.resize(std::size_t(in.read(head.data(), std::streamsize(head.size())).gcount()));
+    if (head.size() == kReadMax && in.peek() != EOF) {
+        // Once per trace, not at each look of a wait.
+        static std::set<std::string> reported;
+        if (reported.insert(path).second)
+            ADD_FAILURE() << path << " grew past " << kReadMax
+                          << " bytes: the program calls far more often than ten times a second";
+        head.erase(head.rfind('\n') + 1);
+    }
     std::vector<TraceLine> lines;
-    std::ifstream in(path);
-    for (std::string text; std::getline(in, text);) {
+    std::istringstream stream(head);
+    for (std::string text; std::getline(stream, text);) {
         std::istringstream fields(text);
         TraceLine line;
         fields >> line.seconds >> line.command >> line.length >> line.result >> line.hex;
         if (line.hex.size() == 1024) {
             line.levels.emplace();
             for (std::size_t i = 0; i < 512; ++i)
-                (*line.levels)[i] = uint8_t(std::stoi(line.hex.substr(2 * i, 2), nullptr, 16));
+                std::from_chars(&line.hex[2 * i], &line.hex[2 * i + 2], (*line.levels)[i], 16);
         }
         lines.push_back(line);
     }
@@ -71,8 +138,11 @@ Process::Process(const std::vector<std::string> &argv, const std::map<std::strin
         envp.push_back(const_cast<char *>(entry.c_str()));
     args.push_back(nullptr);
     envp.push_back(nullptr);
+    std::lock_guard lock(g_startedMutex);
     if (posix_spawnp(&m_pid, args[0], nullptr, nullptr, args.data(), envp.data()) != 0)
         m_pid = -1;
+    else
+        g_started.insert(m_pid);
 }
 
 int Process::stop()
@@ -80,9 +150,19 @@ int Process::stop()
     if (m_pid <= 0 || m_status >= 0)
         return m_status;
     int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == 0) {
+    bool ended = waitpid(m_pid, &status, WNOHANG) == m_pid;
+    if (!ended) {
         kill(m_pid, SIGTERM);
+        for (int i = 0; i < 100 && !ended; ++i, std::this_thread::sleep_for(50ms))
+            ended = waitpid(m_pid, &status, WNOHANG) == m_pid;
+    }
+    if (!ended) {
+        kill(m_pid, SIGKILL);
         waitpid(m_pid, &status, 0);
+    }
+    {
+        std::lock_guard lock(g_startedMutex);
+        g_started.erase(m_pid);
     }
     m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return m_status;

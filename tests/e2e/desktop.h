@@ -1,6 +1,8 @@
 // The real program started as a user starts it, and its window driven through the X server.
 #pragma once
 
+#include "temp_folder.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -9,6 +11,8 @@
 #include <vector>
 
 namespace e2e {
+
+using testsupport::TempFolder;
 
 using Levels = std::array<uint8_t, 512>;
 
@@ -31,12 +35,17 @@ struct TraceLine
     std::string hex;
     std::optional<Levels> levels;
 };
+// The lines of the first 4 MiB of a trace, minutes of calls at the program's ten a second. A
+// longer trace fails the test: the program calls far more often than it should.
 std::vector<TraceLine> readTrace(const std::string &path);
 
-// Runs a command line (arguments quoted, so no shell metacharacters needed) and returns its output.
+// Runs a command line (arguments quoted, so no shell metacharacters needed) for at most 30 s and
+// returns its output.
 std::string capture(const std::vector<std::string> &argv, bool *ok = nullptr);
 
-// A started program, ended by its PID with the object.
+// A started program, ended by its PID with the object, or by the suite's own bound: past
+// E2E_SUITE_SECONDS, or at SIGTERM, SIGINT or SIGHUP, the suite ends every program it started,
+// removes every test's folder and exits failed, well before ctest's timeout kills it outright.
 class Process
 {
 public:
@@ -44,7 +53,8 @@ public:
     ~Process() { stop(); }
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
-    // Ends it and returns its exit status, or 128 + the signal that ended it.
+    // Ends it (SIGTERM, after five seconds SIGKILL) and returns its exit status, or 128 + the
+    // signal that ended it.
     int stop();
 
 private:

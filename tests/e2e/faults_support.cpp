@@ -93,12 +93,9 @@ void PtyWidget::serve()
     }
 }
 
-PrivateNetwork::PrivateNetwork()
+PrivateNetwork::PrivateNetwork(const std::string &folder)
 {
-    char dir[] = "/tmp/brivane-netns-XXXXXX";
-    if (!mkdtemp(dir))
-        return;
-    const std::string ready = std::string(dir) + "/pid";
+    const std::string ready = folder + "/netns-pid";
     // The holder says its PID only once it is inside the namespace with lo up.
     m_holder = std::make_unique<Process>(
         std::vector<std::string> { "unshare", "-n", "sh", "-c",
@@ -112,7 +109,6 @@ PrivateNetwork::PrivateNetwork()
         std::getline(std::ifstream(ready), pid);
     }
     std::remove(ready.c_str());
-    rmdir(dir);
     if (!pid.empty())
         m_enter = { "nsenter", "--net=/proc/" + pid + "/ns/net" };
 }

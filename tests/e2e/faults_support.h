@@ -52,7 +52,8 @@ private:
 class PrivateNetwork
 {
 public:
-    PrivateNetwork();
+    // `folder` is the test's, for a moment's note.
+    explicit PrivateNetwork(const std::string &folder);
     bool ok() const { return !m_enter.empty(); }
     // The command prefix that runs a program inside the namespace.
     const std::vector<std::string> &enter() const { return m_enter; }

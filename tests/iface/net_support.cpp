@@ -2,6 +2,7 @@
 #include "net_support.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <poll.h>
 #include <unistd.h>
 #include <utility>
@@ -37,6 +38,15 @@ std::optional<Packet> UdpReceiver::receive(int timeoutMs)
         return std::nullopt;
     packet.resize(static_cast<std::size_t>(n));
     return packet;
+}
+
+bool UdpReceiver::drain(int quietMs, int boundMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (receive(quietMs))
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+    return true;
 }
 
 } // namespace nettest

@@ -24,6 +24,9 @@ public:
     bool joinGroup(uint32_t group);
     // The next datagram, or nothing after `timeoutMs`.
     std::optional<Packet> receive(int timeoutMs = 3000);
+    // Drops the datagrams already queued and, with `quietMs`, those that follow until none comes
+    // for that long. False when the sender is not quiet within `boundMs`.
+    bool drain(int quietMs = 0, int boundMs = 5000);
 
 private:
     int m_fd = -1;

@@ -33,7 +33,8 @@ stop() {
 inside() {
     local rc=0
     ip link set lo up || return 1
-    "$1" --gtest_filter='OlaNoDaemon.*' || rc=1
+    # Bounded well inside ctest's timeout, which would kill with no clean-up.
+    timeout -k 5 20 "$1" --gtest_filter='OlaNoDaemon.*' || rc=1
     cfg=$(mktemp -d /tmp/das-olad.XXXXXX) || return 1
     trap 'stop "$cfg"; rm -rf "$cfg"' EXIT
     for plugin in artnet e131 espnet ftdidmx gpio karate kinet milinst opendmx openpixelcontrol osc \
@@ -43,7 +44,7 @@ inside() {
     echo "1-1-O-0 = 1" >"$cfg/ola-port.conf"
     chown -R nobody:nogroup "$cfg"
     start "$cfg" || return 1
-    DAS_OLAD_HARNESS="$0" DAS_OLAD_CONFIG="$cfg" "$1" --gtest_filter='OlaDaemon.*' || rc=1
+    DAS_OLAD_HARNESS="$0" DAS_OLAD_CONFIG="$cfg" timeout -k 5 40 "$1" --gtest_filter='OlaDaemon.*' || rc=1
     return $rc
 }
 
