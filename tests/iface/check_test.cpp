@@ -1,6 +1,7 @@
 // brivane-check as the operator runs it: its exit status and key lines for a working network
 // setting, a silent serial device and a broken settings file, and that it never sends a frame.
 #include "net_support.h"
+#include "temp_folder.h"
 
 #include <array>
 #include <cstdio>
@@ -45,15 +46,10 @@ Outcome check(const std::string &arguments, const std::string &environment, cons
 class BrivaneCheck : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char name[] = "/tmp/brivane-check-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        home = name;
-    }
-    void TearDown() override { fs::remove_all(home); }
+    void SetUp() override { ASSERT_FALSE(folder.path().empty()); }
 
-    fs::path home;
+    const testsupport::TempFolder folder { "brivane-check" };
+    const fs::path home = folder.path();
 };
 
 TEST_F(BrivaneCheck, NetworkSettingOpensAndSendsNothing)
