@@ -7,7 +7,7 @@ brivane_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux
     librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-14-dev
-    file
+    file libxcb1-dev python3
 )
 
 brivane_missing_packages() {
