@@ -1,5 +1,5 @@
-# Sourced by scripts/run and scripts/test: makes sure the Debian packages the console needs are
-# installed. As root it installs what is missing; otherwise it prints the apt-get line and stops.
+# Sourced by scripts/run and scripts/test, or run on its own: makes sure the Debian packages the
+# console's build, tests and package need are installed. As root it installs what is missing; otherwise it prints the apt-get line and stops.
 brivane_packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
@@ -39,3 +39,8 @@ brivane_build() { # build directory, build type, targets...
     cmake -S "$brivane_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" >/dev/null
     cmake --build "$dir" -j"$(nproc)" "$@"
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    brivane_install_deps
+fi
