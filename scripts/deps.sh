@@ -1,5 +1,5 @@
-# Sourced by scripts/run and scripts/test: makes sure the Debian packages the console needs are
-# installed. As root it installs what is missing; otherwise it prints the apt-get line and stops.
+# Sourced by scripts/run and scripts/test, or run on its own: makes sure the Debian packages the
+# console's build, tests and package need are installed. As root it installs what is missing; otherwise it prints the apt-get line and stops.
 brivane_packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
@@ -7,6 +7,7 @@ brivane_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux weston xwayland qt6-wayland
     librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-14-dev
+    file libxcb1-dev python3
 )
 
 brivane_missing_packages() {
@@ -38,3 +39,8 @@ brivane_build() { # build directory, build type, targets...
     cmake -S "$brivane_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" >/dev/null
     cmake --build "$dir" -j"$(nproc)" "$@"
 }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -euo pipefail
+    brivane_install_deps
+fi

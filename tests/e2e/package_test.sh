@@ -17,9 +17,7 @@ if [ "${1:-}" = "--in-x" ]; then
     owner=
     [ -n "$win" ] && owner=$(xdotool getwindowpid "$win" 2>/dev/null)
     class=
-    if [ -n "$win" ] && command -v xprop >/dev/null; then
-        class=$(xprop -id "$win" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"$/\2/p')
-    fi
+    [ -n "$win" ] && class=$(xprop -id "$win" WM_CLASS | sed -n 's/.*= "\(.*\)", "\(.*\)"$/\2/p')
     alive=yes
     kill -0 "$pid" 2>/dev/null || alive=no
     kill "$pid" 2>/dev/null
@@ -35,11 +33,10 @@ fi
 
 build=$1
 version=$2
-for tool in cpack dpkg-deb xvfb-run xdotool; do
-    command -v "$tool" >/dev/null || {
-        echo "SKIP: $tool is not installed"
-        exit 77
-    }
+# Every tool this test or CPack's DEB generator runs, with the Debian package that provides it.
+for need in cpack:cmake dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev file:file strip:binutils ldd:libc-bin \
+    xvfb-run:xvfb xauth:xauth xdotool:xdotool xprop:x11-utils desktop-file-validate:desktop-file-utils; do
+    command -v "${need%%:*}" >/dev/null || fail "needs ${need%%:*} (Debian package ${need#*:})"
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -123,10 +120,8 @@ grep -q 'MODE' "$rule" && fail "$rule sets a mode: $(cat "$rule")"
 key() { sed -n "/^\[Desktop Entry\]/,/^\[/ s/^$1=//p" "$desktop" | head -n1; }
 for desktop in "$root"/usr/share/applications/brivane-check.desktop \
     "$root"/usr/share/applications/brivane.desktop; do
-    if command -v desktop-file-validate >/dev/null; then
-        out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
-        [ -z "$out" ] || fail "desktop-file-validate warns: $out"
-    fi
+    out=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $out"
+    [ -z "$out" ] || fail "desktop-file-validate warns: $out"
     exec_name=$(key Exec | awk '{print $1}')
     [ -x "$root/usr/bin/$exec_name" ] || fail "Exec=$(key Exec) is not a program in /usr/bin"
     [ -f "$root/usr/share/icons/hicolor/48x48/apps/$(key Icon).png" ] || fail "Icon=$(key Icon) has no icon file"
