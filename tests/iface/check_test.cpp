@@ -1,46 +1,36 @@
 // brivane-check as the operator runs it: its exit status and key lines for a working network
 // setting, a silent serial device and a broken settings file, and that it never sends a frame.
 #include "net_support.h"
+#include "shell.h"
 #include "temp_folder.h"
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// Runs brivane-check with `environment` (VAR=VALUE words, DASHARD_OUTPUT unset unless given) and
+// XDG folders inside `home`, so the machine's own settings never leak in.
 struct Outcome
 {
     int status = -1;
     std::string output;
 };
-
-// Runs brivane-check with `environment` (VAR=VALUE words, DASHARD_OUTPUT unset unless given) and
-// XDG folders inside `home`, so the machine's own settings never leak in.
 Outcome check(const std::string &arguments, const std::string &environment, const fs::path &home)
 {
-    const std::string command = "env -u DASHARD_OUTPUT HOME=" + home.string() + " XDG_CONFIG_HOME="
-        + (home / "config").string() + " XDG_CONFIG_DIRS=" + (home / "system").string() + " "
-        + environment + " " BRIVANE_CHECK " " + arguments + " 2>&1";
-    Outcome run;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    std::array<char, 512> chunk;
-    while (fgets(chunk.data(), chunk.size(), pipe))
-        run.output += chunk.data();
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    Outcome outcome;
+    outcome.output = testsupport::run("env -u DASHARD_OUTPUT HOME=" + home.string()
+            + " XDG_CONFIG_HOME=" + (home / "config").string() + " XDG_CONFIG_DIRS="
+            + (home / "system").string() + " " + environment + " " BRIVANE_CHECK " " + arguments
+            + " 2>&1",
+        &outcome.status);
+    return outcome;
 }
 
 class BrivaneCheck : public testing::Test

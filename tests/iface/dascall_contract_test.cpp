@@ -12,22 +12,14 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <numeric>
+#include "shell.h"
+
 #include <regex>
 #include <unistd.h>
 
 namespace {
 
-// The output of a shell command.
-std::string run(const std::string &command)
-{
-    std::string text;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            text += static_cast<char>(c);
-        pclose(pipe);
-    }
-    return text;
-}
+using testsupport::run;
 
 // das_trace_probe's stderr with `environment`: what the library said, then the results of a send
 // while closed, command 7, open, eight calls with bad arguments, send, close, close, send.

@@ -2,6 +2,8 @@
 // each way a file fails the open, with one line naming it, in process and through DasCall.
 #include "dashard.h"
 #include "output_setting.h"
+#include "shell.h"
+#include "temp_folder.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -45,32 +47,7 @@ private:
     std::vector<std::pair<const char *, std::optional<std::string>>> m_saved;
 };
 
-struct TempFolder
-{
-    TempFolder()
-    {
-        std::string name = ::testing::TempDir() + "das-setting-XXXXXX";
-        path = mkdtemp(name.data()) ? name : "";
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        if (!path.empty())
-            fs::remove_all(path, ignored);
-    }
-    fs::path path;
-};
-
-std::string run(const std::string &command)
-{
-    std::string text;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            text += static_cast<char>(c);
-        pclose(pipe);
-    }
-    return text;
-}
+using testsupport::run;
 
 TEST(OutputSetting, SearchesTheUsersFileThenEachSystemFolderInOrder)
 {
@@ -134,14 +111,14 @@ TEST(OutputSetting, FollowsTheFirstFileHoldingOneAndFailsOnABadOne)
             "U:1 U:1: the setting is not valid UTF-8" },
     };
     Environment environment;
-    TempFolder temp;
-    ASSERT_FALSE(temp.path.empty());
+    const testsupport::TempFolder temp("das-setting");
+    ASSERT_FALSE(temp.path().empty());
     // Root reads anything; the unreadable file is read by a process without those capabilities.
     const bool root = geteuid() == 0;
     int n = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        const fs::path top = temp.path / std::to_string(n++);
+        const fs::path top = fs::path(temp.path()) / std::to_string(n++);
         const std::pair<std::string, std::string> files[] = {
             { (top / "home/.config/brivane/output").string(), c.user },
             { (top / "sys1/brivane/output").string(), c.system1 },
