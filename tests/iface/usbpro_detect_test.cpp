@@ -39,11 +39,12 @@ void withPrivateDevices(const std::function<void()> &body)
     const pid_t child = fork();
     if (child == 0) {
         alarm(60);
-        if (unshare(CLONE_NEWNS) != 0)
+        // Without mounts of our own nothing here may be mounted: in a chroot "/" is no mount.
+        if (unshare(CLONE_NEWNS) != 0
+            || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             _exit(kNoNamespace);
         // /dev/pts waits in the fresh lock folder while /dev is replaced.
-        const bool ready = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-            && mount("tmpfs", "/run/lock", "tmpfs", 0, nullptr) == 0
+        const bool ready = mount("tmpfs", "/run/lock", "tmpfs", 0, nullptr) == 0
             && mount("tmpfs", "/var/lock", "tmpfs", 0, nullptr) == 0
             && mkdir("/run/lock/pts", 0755) == 0
             && mount("/dev/pts", "/run/lock/pts", nullptr, MS_BIND, nullptr) == 0
@@ -59,7 +60,8 @@ void withPrivateDevices(const std::function<void()> &body)
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace)
-        GTEST_SKIP() << "no private mount namespace (unshare needs CAP_SYS_ADMIN)";
+        GTEST_SKIP() << "no private mount namespace here (needs CAP_SYS_ADMIN, and / a mount point, "
+                        "which it is not in a chroot)";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed, see above";
 }
 
