@@ -5,6 +5,7 @@
 #include "backends/usbpro_probe.h"
 #include "dashard.h"
 #include "encode/usbpro.h"
+#include "shell.h"
 
 #include <algorithm>
 #include <atomic>
@@ -296,6 +297,10 @@ TEST(UsbProDetection, UsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
                 EXPECT_EQ(dasOpen("usbpro:" + paths[i], said), DAS_E_UNAVAILABLE);
                 EXPECT_NE(said.find("in use by another program " + as), std::string::npos) << said;
             }
+            // brivane-check --scan sees the same: it says yes only when a widget answers.
+            int status = -1;
+            const std::string scan = testsupport::run(BRIVANE_CHECK " --scan 2>&1", &status);
+            EXPECT_EQ(status, scene.said.empty() ? 0 : 1) << scan;
         });
     }
 }

@@ -136,6 +136,7 @@ private slots:
         QVERIFY(std::all_of(std::begin(form->dmxBuf), std::end(form->dmxBuf),
                             [](uint8_t v) { return v == 0; }));
         QCOMPARE(form->Timer1->Interval(), 100);
+        QCOMPARE(form->Timer1->timerType(), Qt::PreciseTimer); // a frame each 100 ms, not 95-105
         QVERIFY(form->Timer1->Enabled());
         // Building the window ran no handler and sent nothing.
         QVERIFY(recorder::calls().empty());
