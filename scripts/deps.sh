@@ -1,5 +1,6 @@
 # Sourced by scripts/run and scripts/test, or run on its own: makes sure the Debian packages the
-# console's build, tests and package need are installed. As root it installs what is missing; otherwise it prints the apt-get line and stops.
+# console's build, tests and package need are installed. As root it installs what is missing;
+# otherwise it prints the apt-get line and stops.
 brivane_packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic

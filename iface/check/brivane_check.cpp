@@ -76,21 +76,28 @@ std::string sourceText(const OutputSetting &setting)
     return "no setting in DASHARD_OUTPUT or " + searched + ": the default";
 }
 
+// Where an Art-Net or sACN output sends: its host, or for sACN without one the universe's
+// multicast group. The parser has filled in every default.
+uint32_t destination(const OutputConfig &config)
+{
+    if (config.host.empty())
+        return sacnMulticastGroup(uint16_t(config.universe));
+    in_addr parsed {};
+    inet_pton(AF_INET, config.host.c_str(), &parsed);
+    return ntohl(parsed.s_addr);
+}
+
 // What pressing the button would drive, in the operator's words.
 std::string describe(const OutputConfig &config)
 {
     switch (config.kind) {
     case OutputKind::ArtNet:
-        return "Art-Net to " + (config.host.empty() ? std::string("127.0.0.1") : config.host) + ":"
-            + std::to_string(config.port ? config.port : 6454) + ", port-address "
-            + std::to_string(config.universe < 0 ? 0 : config.universe);
-    case OutputKind::Sacn: {
-        const int universe = config.universe < 0 ? 1 : config.universe;
-        const std::string to = config.host.empty()
-            ? "its multicast group " + ipv4Text(sacnMulticastGroup(uint16_t(universe)))
-            : config.host;
-        return "sACN (E1.31) universe " + std::to_string(universe) + " to " + to;
-    }
+        return "Art-Net to " + config.host + ":" + std::to_string(config.port) + ", port-address "
+            + std::to_string(config.universe);
+    case OutputKind::Sacn:
+        return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
+            + (config.host.empty() ? "its multicast group " : "")
+            + ipv4Text(destination(config));
     case OutputKind::UsbPro:
         return config.device.empty()
             ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
@@ -99,8 +106,7 @@ std::string describe(const OutputConfig &config)
     case OutputKind::OpenDmx:
         return "the Open DMX adapter on " + config.device;
     case OutputKind::Ola:
-        return "the OLA daemon on 127.0.0.1:" + std::to_string(config.port ? config.port : 9010)
-            + ", universe " + std::to_string(config.universe < 0 ? 1 : config.universe);
+        return "the OLA daemon on this machine, universe " + std::to_string(config.universe);
     case OutputKind::None:
         break;
     }
@@ -212,14 +218,7 @@ std::string interfaceOf(in_addr local)
 // have a way out and from which local address.
 bool checkRoute(const OutputConfig &config, std::string &why)
 {
-    uint32_t host = 0x7f000001;
-    if (config.kind == OutputKind::Sacn && config.host.empty())
-        host = sacnMulticastGroup(uint16_t(config.universe < 0 ? 1 : config.universe));
-    else if (!config.host.empty()) {
-        in_addr parsed {};
-        inet_pton(AF_INET, config.host.c_str(), &parsed);
-        host = ntohl(parsed.s_addr);
-    }
+    const uint32_t host = destination(config);
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         why = std::string("cannot create a UDP socket: ") + std::strerror(errno);
@@ -229,7 +228,7 @@ bool checkRoute(const OutputConfig &config, std::string &why)
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     sockaddr_in to {};
     to.sin_family = AF_INET;
-    to.sin_port = htons(config.port ? config.port : (config.kind == OutputKind::Sacn ? 5568 : 6454));
+    to.sin_port = htons(config.port);
     to.sin_addr.s_addr = htonl(host);
     sockaddr_in from {};
     socklen_t size = sizeof from;
