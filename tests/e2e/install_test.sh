@@ -9,6 +9,9 @@ build=$1
 probe=$2
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
+# Qt's runtime folder inside this test's own, not left behind in /tmp.
+export XDG_RUNTIME_DIR=$stage/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 cmake --install "$build" --prefix "$stage" >/dev/null || { echo "install failed"; exit 1; }
 exe=$stage/bin/brivane
 lib=$(ls "$stage"/lib*/brivane/libdashard.so.1 2>/dev/null | head -n1)

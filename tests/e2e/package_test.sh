@@ -40,6 +40,9 @@ for need in cpack:cmake dpkg-deb:dpkg dpkg-shlibdeps:dpkg-dev file:file strip:bi
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Qt's runtime folder inside this test's own, not left behind in /tmp.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # Build the package from the current build tree.
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 \
