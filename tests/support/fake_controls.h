@@ -1,78 +1,50 @@
-// Controls that obey the toolkit's rules, for console tests without a window, and a console
-// wired the way the main window wires its own.
+// Controls that obey the toolkit's rules, wired to the console as the main window wires its own.
 #pragma once
 
 #include "console.h"
+#include "recording_das.h"
 
 #include <functional>
 #include <string>
+#include <utility>
 
-class FakeSlider : public core::Slider
+struct FakeSlider : core::Slider
 {
-public:
-    explicit FakeSlider(int max = 255)
-        : m_max(max)
-        , m_position(max)
-    {
-    }
-    int Position() const override { return m_position; }
-    int Max() const override { return m_max; }
+    int Position() const override { return position; }
+    int Max() const override { return max; }
     // Like the real one: a change runs the handler before returning, no change runs nothing.
     void SetPosition(int value) override
     {
-        if (value == m_position)
-            return;
-        m_position = value;
-        ++changes;
-        if (onChange)
-            onChange();
+        if (value != std::exchange(position, value) && onChange)
+            ++changes, onChange();
     }
-
+    int max = 255, position = 255, changes = 0;
     std::function<void()> onChange;
-    int changes = 0;
-
-private:
-    int m_max;
-    int m_position;
 };
 
-class FakePanel : public core::Panel
+struct FakePanel : core::Panel
 {
-public:
-    void SetText(std::string_view value) override
-    {
-        text = value;
-        ++writes;
-    }
+    void SetText(std::string_view value) override { text = value; }
     std::string text = "0";
-    int writes = 0;
 };
 
-class FakeButton : public core::Button
+struct FakeButton : core::Button
 {
-public:
     bool Down() const override { return down; }
     std::string GetText() const override { return text; }
     void SetText(std::string_view value) override { text = value; }
-    // A click on a latching button flips it before the handler runs.
-    void flip() { down = !down; }
-
     bool down = false;
     std::string text;
 };
 
-// The console's state and controls, wired as the main window wires them.
 struct FakeConsole
 {
     FakeSlider sliders[core::kFaders];
-    FakePanel panels[core::kFaders];
-    FakePanel pageLabel;
-    FakeButton pageButtons[core::kPages];
-    FakeButton toggle;
+    FakePanel panels[core::kFaders], pageLabel;
+    FakeButton pageButtons[core::kPages], toggle;
     core::Frame dmxBuf {};
     uint8_t faderShown[core::kFaders] {};
-    int32_t pageTop = 0;
-    int32_t dasResult = 0;
+    int32_t pageTop = 0, dasResult = 0;
     core::FaderBank bank { {}, {}, dmxBuf, faderShown, pageTop };
 
     FakeConsole()
@@ -84,24 +56,16 @@ struct FakeConsole
         }
         for (int n = 1; n <= core::kPages; ++n)
             pageButtons[n - 1].text = "page " + std::to_string(n);
-        pageLabel.text = pageButtons[0].text;
         toggle.text = "DAS起動";
         core::formCreate(dmxBuf, pageTop, dasResult);
     }
-
     void clickPage(int n) { core::pageSelected(bank, pageLabel, pageButtons[n - 1], n); }
-    void clickToggle(core::DasCallFn das)
+    // A latching button flips before its click handler runs.
+    void clickToggle()
     {
-        toggle.flip();
-        core::toggleClicked(toggle, dasResult, das);
+        toggle.down = !toggle.down;
+        core::toggleClicked(toggle, dasResult, &DasCall);
     }
-    // Level of fader k as the operator sees it: 255 at the top.
+    void tick() { core::tick(toggle, dasResult, dmxBuf, &DasCall); }
     void setLevel(int k, int level) { sliders[k - 1].SetPosition(255 - level); }
-    int changesSoFar() const
-    {
-        int sum = 0;
-        for (const auto &slider : sliders)
-            sum += slider.changes;
-        return sum;
-    }
 };

@@ -4,31 +4,26 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 struct DasRecord
 {
-    int32_t command = 0;
-    int32_t length = 0;
+    int32_t command = 0, length = 0;
     bool hadBuffer = false;
-    std::array<uint8_t, 512> frame {}; // a copy of the buffer at the moment of the call
-    std::string caption;               // what the caption source said during the call
-    int32_t result = 0;
+    std::array<uint8_t, 512> frame {}; // the buffer at the moment of the call
+    std::string caption;               // what `caption` said during the call
 };
 
-namespace recorder {
-
-// Forgets every call and every arranged result.
-void reset();
-const std::vector<DasRecord> &calls();
-// Commands of the calls so far, in order.
-std::vector<int32_t> commands();
-// What calls with this command return from now on (0 unless arranged).
-void setResult(int32_t command, int32_t result);
-// Read during each call, so a test can see what the operator saw while the call ran.
-void setCaptionSource(std::function<std::string()> source);
-
-} // namespace recorder
+// What the calls were, what each command returns (0 unless set), and what a test saw meanwhile.
+struct DasRecorder
+{
+    std::vector<DasRecord> calls;
+    std::map<int32_t, int32_t> results;
+    std::function<std::string()> caption;
+    std::vector<int32_t> commands() const;
+};
+extern DasRecorder recorder;
 
 extern "C" int32_t DasCall(int32_t command, int32_t length, uint8_t *buffer);

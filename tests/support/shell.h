@@ -1,4 +1,4 @@
-// A shell command's standard output, for tests that look at a program as its user runs it.
+// A shell command's standard output, for tests that run a program as its user does.
 #pragma once
 
 #include <cstdio>
@@ -7,20 +7,16 @@
 
 namespace testsupport {
 
-// Runs `command` with sh and returns what it printed; `status` gets its exit status, or -1 when
-// it did not exit normally.
+// What `command` printed; `status` gets its exit status, or -1 when it did not exit normally.
 inline std::string run(const std::string &command, int *status = nullptr)
 {
     std::string text;
-    int result = -1;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        for (int c; (c = std::fgetc(pipe)) != EOF;)
-            text += static_cast<char>(c);
-        const int raw = pclose(pipe);
-        result = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
+    FILE *pipe = popen(command.c_str(), "r");
+    for (int c; pipe && (c = std::fgetc(pipe)) != EOF;)
+        text += char(c);
+    const int raw = pipe ? pclose(pipe) : -1;
     if (status)
-        *status = result;
+        *status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return text;
 }
 

@@ -1,5 +1,5 @@
-// One private folder per test for every file it makes, removed with its contents on every way
-// out: by the destructor however the test ends, or by removeAll() on a path that ends the process.
+// One private folder per test for the files it makes, removed with them on every way out: by the
+// destructor, or by removeAll() on a way out that runs no destructors.
 #pragma once
 
 #include <cstdlib>
@@ -30,11 +30,8 @@ public:
     }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
-
     const std::string &path() const { return m_path; }
     std::string operator/(const std::string &name) const { return m_path + "/" + name; }
-
-    // Removes every folder still there, for a way out that runs no destructors.
     static void removeAll()
     {
         std::lock_guard lock(s_mutex);

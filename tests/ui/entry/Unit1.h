@@ -1,5 +1,5 @@
-// A main window that fails, for the entry procedure's error path. The error box it expects is
-// read and closed by a timer, and its text printed, so a script can check what the operator saw.
+// A main window that fails as FAIL_HOW says, for the entry procedure's error path. A timer prints
+// the error box's text and closes it, so a script sees what the operator saw.
 #pragma once
 
 #include "Forms.h"
@@ -7,8 +7,6 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 class TForm1 : public TForm
 {
@@ -16,32 +14,19 @@ public:
     explicit TForm1(TApplication *Owner)
         : TForm(Owner)
     {
-        // Looks for the box every 20 ms; the box may come only after the loop has stopped.
-        auto *watch = new QTimer(qApp);
-        QObject::connect(watch, &QTimer::timeout, [watch, tries = 0]() mutable {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box) {
-                if (++tries < 500)
-                    return;
-                std::printf("no error box\n");
-                std::fflush(stdout);
-                std::_Exit(3);
+        auto *watch = new QTimer(qApp); // the box may come only after the loop has stopped
+        QObject::connect(watch, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                std::printf("error box: [%s]\n", qPrintable(box->text()));
+                box->accept();
             }
-            watch->stop();
-            std::printf("error box: [%s]\n", qPrintable(box->text()));
-            std::fflush(stdout);
-            box->accept();
         });
         watch->start(20);
-        const char *how = std::getenv("FAIL_HOW");
-        if (how && std::strcmp(how, "exception") == 0)
+        if (qgetenv("FAIL_HOW") == "exception")
             throw Exception("window creation failed");
-        if (how && std::strcmp(how, "other") == 0)
+        if (qgetenv("FAIL_HOW") == "other")
             throw 42;
-        // Otherwise a handler fails once the event loop runs.
-        OnCreate = [](TObject *) {
-            QTimer::singleShot(10, [] { throw Exception("handler failed"); });
-        };
+        OnCreate = [](TObject *) { QTimer::singleShot(10, [] { throw Exception("handler failed"); }); };
     }
 };
 
