@@ -39,10 +39,10 @@ int32_t expected(int32_t cmd, int32_t len, bool buffer, Output output, bool &ope
         return DAS_E_COMMAND;
     if (cmd == DAS_CMD_SEND ? len != DAS_FRAME_SIZE || !buffer : len != 0)
         return DAS_E_ARGUMENT;
-    if (cmd == DAS_CMD_OPEN) { // any open first closes what was open
-        open = output == ArtNet || output == ArtNetUniverse;
-        return open ? DAS_OK : output == None ? DAS_E_UNAVAILABLE : DAS_E_CONFIG;
-    }
+    if (cmd == DAS_CMD_OPEN) // any open first closes what was open
+        return (open = output == ArtNet || output == ArtNetUniverse) ? DAS_OK
+            : output == None                                       ? DAS_E_UNAVAILABLE
+                                                                   : DAS_E_CONFIG;
     if (cmd == DAS_CMD_CLOSE)
         return open = false, DAS_OK;
     // Loopback sends to a closed port fail only transiently: they still count as sent.

@@ -16,9 +16,9 @@ struct FakeSlider : core::Slider
     void SetPosition(int value) override
     {
         if (value != std::exchange(position, value) && onChange)
-            ++changes, onChange();
+            onChange();
     }
-    int max = 255, position = 255, changes = 0;
+    int max = 255, position = 255;
     std::function<void()> onChange;
 };
 

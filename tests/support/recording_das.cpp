@@ -5,14 +5,6 @@
 
 DasRecorder recorder;
 
-std::vector<int32_t> DasRecorder::commands() const
-{
-    std::vector<int32_t> out;
-    for (const auto &call : calls)
-        out.push_back(call.command);
-    return out;
-}
-
 extern "C" int32_t DasCall(int32_t command, int32_t length, uint8_t *buffer)
 {
     DasRecord &record = recorder.calls.emplace_back();
