@@ -64,10 +64,6 @@ TEST(DasCall, CodesSettingCheckExportsAndTrace)
     // Each way to be wrong between an open and a good send, then a send after closing.
     const std::string series
         = " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512";
-    const auto results = [](std::string open) {
-        return "-3 -1 " + open + " -1 -1 -2 -2 -2 -2 -2 -2 " + (open == "0" ? "0" : "-3")
-            + " 0 0 -3 ";
-    };
     const std::string u = "h/.config/brivane/output", s1 = "s1/brivane/output",
                       bad = "artnet:1.2.3";
     const std::string none = "cannot open output \"none\"",
@@ -89,13 +85,14 @@ TEST(DasCall, CodesSettingCheckExportsAndTrace)
         };
     };
     const Case cases[] = {
-        { to + " DASHARD_TRACE=calls.log" + probe + series, {}, "", results("0"), "1 1 1 " },
-        { "DASHARD_OUTPUT=none" + probe + series, {}, "dashard: " + none + ": output disabled\n",
-            results("-6") },
-        { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + probe + series, { { u, "none" } },
+        { to + " DASHARD_TRACE=calls.log" + probe + series, {}, "",
+            "-3 -1 0 -1 -1 -2 -2 -2 -2 -2 -2 0 0 0 -3 ", "1 1 1 " },
+        { "DASHARD_OUTPUT=none" + open + " 4,512", {}, "dashard: " + none + ": output disabled\n",
+            "-6 -3 " },
+        { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + open, { { u, "none" } },
             "dashard: bad DASHARD_OUTPUT \"dmx4all:/dev/ttyACM0\": unknown output kind \"dmx4all\""
                 + forms,
-            results("-5") },
+            "-5 " },
         { open, {}, "", "0 " }, // nothing anywhere: the default
         // An empty variable is unset; the user's file comes first, XDG_CONFIG_HOME over HOME.
         { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
@@ -190,8 +187,8 @@ TEST(DasCall, OutputFormsParseWithTheirDefaultsOrSayWhyNot)
         { "sacn@63999", "sacn :5568@63999 " },
         { "opendmx:/dev/by-id/usb@1", "opendmx :0@-1 /dev/by-id/usb@1" },
         { "artnetx", "unknown output kind" }, { "artnet:1.2.3.4 ", "not a dotted IPv4 address" },
-        { "sacn@0", "universe out of range" }, { "opendmx", "needs a device path" },
-        { "none@3", "none takes no" } };
+        { "sacn@0", "universe out of range" }, { "sacn:1.2.3.4:5568", "no port" },
+        { "opendmx", "needs a device path" }, { "none@3", "none takes no" } };
     for (const auto &[text, want] : cases) {
         std::string why;
         const auto s = das::parseOutputConfig(text, why);
@@ -223,29 +220,26 @@ void inPrivate(int namespaces, const char *setUp, const std::function<void()> &b
     EXPECT_EQ(status, 0) << "the child failed, see above";
 }
 
-// START code 0, then levels with no other 0 and many bytes a tty or a framing mistake would alter:
-// LF, CR, 0xFF and the USB Pro delimiters.
-const Bytes kSlots = [] {
-    Bytes bytes { 0x00 };
-    for (int i = 0; i < 512; ++i)
-        bytes.push_back(uint8_t(i % 6 < 5 ? "\n\r\x7E\xE7\xFF"[i % 6] : 1 + i % 9));
-    return bytes;
-}();
-const Bytes kLevels(kSlots.begin() + 1, kSlots.end());
-int dasSend()
-{
-    return DasCall(DAS_CMD_SEND, DAS_FRAME_SIZE, const_cast<uint8_t *>(kLevels.data()));
-}
-int dasOpen(const std::string &output)
-{
-    setenv("DASHARD_OUTPUT", output.c_str(), 1);
-    return DasCall(DAS_CMD_OPEN, 0, nullptr);
-}
 Bytes operator""_b(const char *text, size_t size) { return Bytes(text, text + size); }
 Bytes operator+(Bytes head, const Bytes &tail)
 {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
+}
+// Levels with no 0 and many bytes a tty or a framing mistake would alter: LF, CR, 0xFF and the
+// USB Pro delimiters; the slots lead them with START code 0.
+Bytes kLevels = [] {
+    Bytes levels;
+    while (levels.size() < 512)
+        levels = levels + "\n\r\x7E\xE7\xFF\1\2\3"_b + Bytes { uint8_t(levels.size()) };
+    return Bytes(levels.begin(), levels.begin() + 512);
+}();
+const Bytes kSlots = "\0"_b + kLevels;
+int dasSend() { return DasCall(DAS_CMD_SEND, DAS_FRAME_SIZE, kLevels.data()); }
+int dasOpen(const std::string &output)
+{
+    setenv("DASHARD_OUTPUT", output.c_str(), 1);
+    return DasCall(DAS_CMD_OPEN, 0, nullptr);
 }
 bool contains(const Bytes &got, const Bytes &part)
 {
@@ -302,10 +296,11 @@ const Bytes kAskSerial = "\x7E\x0A\0\0\xE7"_b, kAskParameters = "\x7E\x03\2\0\0\
 struct Device
 {
     char plays; // S silent, E echo, W widget
+    Bytes want; // what it should get
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     std::string path = grantpt(master) || unlockpt(master) ? "" : ptsname(master);
     int slave = open(path.c_str(), O_RDWR | O_NOCTTY); // held open here too
-    Bytes got, want;
+    Bytes got;
     ~Device() { close(master), close(slave); }
 };
 
@@ -342,18 +337,17 @@ template <class Work> auto whileServing(std::deque<Device> &devices, Work work)
 // The slots on a 250000 baud 8N2 line; once the device is unplugged a send fails and closes.
 TEST(Outputs, OpenDmxSendsTheSlotsUntilTheDeviceIsUnplugged)
 {
-    {
-        std::deque<Device> devices;
-        devices.emplace_back('S');
-        ASSERT_EQ(dasOpen("opendmx:" + devices[0].path), DAS_OK);
-        ASSERT_EQ(dasSend(), DAS_OK);
-        serve(devices, [&] { return contains(devices[0].got, kSlots); });
-        EXPECT_TRUE(contains(devices[0].got, kSlots));
-        termios2 line {};
-        ASSERT_EQ(ioctl(devices[0].slave, TCGETS2, &line), 0);
-        EXPECT_EQ(line.c_ospeed, 250000u);
-        EXPECT_EQ(line.c_cflag & (CSIZE | CSTOPB | PARENB), unsigned(CS8 | CSTOPB));
-    }
+    std::deque<Device> devices;
+    devices.emplace_back('S');
+    ASSERT_EQ(dasOpen("opendmx:" + devices[0].path), DAS_OK);
+    ASSERT_EQ(dasSend(), DAS_OK);
+    serve(devices, [&] { return contains(devices[0].got, kSlots); });
+    EXPECT_TRUE(contains(devices[0].got, kSlots));
+    termios2 line {};
+    ASSERT_EQ(ioctl(devices[0].slave, TCGETS2, &line), 0);
+    EXPECT_EQ(line.c_ospeed, 250000u);
+    EXPECT_EQ(line.c_cflag & (CSIZE | CSTOPB | PARENB), unsigned(CS8 | CSTOPB));
+    devices.clear(); // unplugged
     EXPECT_LT(dasSend(), 0);
     EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
 }
@@ -433,7 +427,10 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
         inPrivate(CLONE_NEWNS, kPrivateDevices, [&] {
             std::deque<Device> devices;
             for (const std::string &role : roles) {
-                const Device &d = devices.emplace_back(role[0]);
+                const Device &d = devices.emplace_back(role[0],
+                    role[2] == '0'       ? Bytes {}
+                        : role[2] == 'Q' ? asked
+                                         : dmx);
                 ASSERT_EQ(
                     symlink(d.path.c_str(), ("/dev/serial/by-id/" + role.substr(4)).c_str()), 0);
                 ASSERT_TRUE(role[1] != 'F' || flock(d.slave, LOCK_EX | LOCK_NB) == 0);
@@ -449,8 +446,6 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
             for (const std::string &part : said)
                 EXPECT_NE(text.find(part), std::string::npos) << text;
             EXPECT_EQ(dasSend(), said.empty() ? DAS_OK : DAS_E_NOT_OPEN);
-            for (size_t i = 0; i < roles.size(); ++i)
-                devices[i].want = roles[i][2] == '0' ? Bytes {} : roles[i][2] == 'Q' ? asked : dmx;
             serve(devices, [&] {
                 return std::all_of(devices.begin(), devices.end(),
                     [](const Device &d) { return d.got.size() >= d.want.size(); });
