@@ -51,7 +51,7 @@ struct Case
 {
     std::string command;
     std::vector<std::pair<std::string, std::string>> files;
-    std::string part, result, frames;
+    std::string part, result, frames = "";
 };
 
 TEST(DasCall, CodesSettingCheckExportsAndTrace)
@@ -94,12 +94,16 @@ TEST(DasCall, CodesSettingCheckExportsAndTrace)
                 + forms,
             "-5 " },
         { open, {}, "", "0 " }, // nothing anywhere: the default
-        // An empty variable is unset; the user's file comes first, XDG_CONFIG_HOME over HOME.
+        // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME), then each
+        // system folder in order, a relative one passed over.
         { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
             "-6 " },
         { "XDG_CONFIG_HOME=$PWD/c" + open,
             { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { u, bad } },
             none + " set in c/brivane/output:4", "-6 " },
+        { "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1" + open,
+            { { s1, bad }, { "s2/brivane/output", "none" } }, none + " set in s2/brivane/output:1",
+            "-6 " },
         // A file that is malformed or cannot be read fails, with no fall through.
         { open, { { u, "#\n" + bad }, { s1, "none" } },
             u + ":2: bad output setting \"artnet:1.2.3\": host", "-5 " },
