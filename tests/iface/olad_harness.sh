@@ -1,59 +1,73 @@
 #!/usr/bin/env bash
-# `olad_harness.sh TEST_BINARY` runs OlaNoDaemon.* in a private network namespace, then OlaDaemon.*
-# against an olad (Dummy plugin only, patched to universe 1, run as nobody, no HTTP) that the tests
-# end and restart with `olad_harness.sh stop|start CFG`. Exits 77 (skipped) without root or tools.
+# `olad_harness.sh PROBE CHECK`: the ola output through das_trace_probe, and brivane-check, in a
+# private network namespace: with no daemon, then against an olad of its own (Dummy plugin only,
+# patched to universe 1, run as nobody) that dies and returns between the probe's calls, which
+# call back as `olad_harness.sh start|stop|fetch DIR`. Exits 77 (skipped) without root or tools.
 set -u
-
-# True while PID $1 runs; a zombie counts as gone, since olad need not be our child.
-alive() { [[ -r /proc/$1/stat && $(cut -d' ' -f3 "/proc/$1/stat") != Z ]]; }
+up() { (exec 3<>/dev/tcp/127.0.0.1/9010) 2>/dev/null; }
 
 start() {
-    setpriv --reuid=nobody --regid=nogroup --clear-groups olad --config-dir "$1" --no-http \
+    setpriv --reuid=nobody --regid=nogroup --clear-groups olad --config-dir "$1" \
         --no-register-with-dns-sd --log-level 3 >>"$1/olad.log" 2>&1 </dev/null &
     echo $! >"$1/olad.pid"
-    for ((i = 0; i < 200; i++)); do
-        (exec 3<>/dev/tcp/127.0.0.1/9010) 2>/dev/null && return 0
-        sleep 0.02
-    done
-    cat "$1/olad.log" >&2
-    return 1
+    for ((i = 0; i < 200; i++)); do up && return; sleep 0.02; done
+    cat "$1/olad.log" >&2; return 1
 }
 
-# Ends the daemon recorded in $1/olad.pid, forgetting it so a later stop hits no reused PID.
+# Ends the daemon and forgets it, so that a later stop hits no reused PID; a zombie counts as gone.
 stop() {
     local pid
     pid=$(cat "$1/olad.pid" 2>/dev/null) && rm "$1/olad.pid" && kill "$pid" || return 0
-    for ((i = 0; i < 250; i++)); do
-        alive "$pid" || return 0
-        sleep 0.02
-    done
+    for ((i = 0; i < 250; i++)); do [[ $(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null) == [^Z] ]] || return 0; sleep 0.02; done
     kill -KILL "$pid"
 }
 
-inside() {
-    local rc=0
-    ip link set lo up || return 1
-    # Bounded well inside ctest's timeout, which would kill with no clean-up.
-    timeout -k 5 20 "$1" --gtest_filter='OlaNoDaemon.*' || rc=1
-    cfg=$(mktemp -d /tmp/das-olad.XXXXXX) || return 1
-    trap 'stop "$cfg"; rm -rf "$cfg"' EXIT
-    for plugin in artnet e131 espnet ftdidmx gpio karate kinet milinst opendmx openpixelcontrol osc \
-        pathport renard sandnet shownet spi stageprofi uartdmx usbdmx usbserial; do
-        echo "enabled = false" >"$cfg/ola-$plugin.conf"
+# Says "read" once universe 1 holds the probe's frame (byte i is i), asking olad's web server.
+fetch() {
+    local want="\"dmx\":[$(seq -s, 0 255),$(seq -s, 0 255)]"
+    for ((i = 0; i < 100; i++)); do
+        { exec 3<>/dev/tcp/127.0.0.1/9090 && printf 'GET /get_dmx?u=1 HTTP/1.0\r\n\r\n' >&3 &&
+            tr -d ' \r\n' <&3; } 2>/dev/null | grep -qF "$want" && echo read && return
+        sleep 0.02
     done
-    echo "1-1-O-0 = 1" >"$cfg/ola-port.conf"
-    chown -R nobody:nogroup "$cfg"
-    start "$cfg" || return 1
-    DAS_OLAD_HARNESS="$0" DAS_OLAD_CONFIG="$cfg" timeout -k 5 40 "$1" --gtest_filter='OlaDaemon.*' || rc=1
-    return $rc
+    echo unread
+}
+
+expect() { # REGEX COMMAND...: all the command prints must match
+    local got=$(timeout 30 "${@:2}" 2>&1)
+    [[ $got =~ ^$1$ ]] || { echo "FAILED: ${*:2}"$'\n'"$got"; rc=1; }
+}
+
+inside() {
+    ip link set lo up && dir=$(mktemp -d /tmp/das-olad.XXXXXX) || exit 1
+    trap 'stop "$dir"; rm -rf "$dir"' EXIT
+    export DASHARD_OUTPUT=ola rc=0
+    # No daemon: open fails with one line and starts none, and the check says why.
+    expect $'dashard: cannot open output "ola": [^\n]*\n-6 ' "$1" 1,0
+    up && echo "FAILED: a daemon was started" && rc=1
+    expect '.*olad is not running on 127.0.0.1:9010.*' "$2"
+    for plugin in artnet e131 espnet ftdidmx gpio karate kinet milinst opendmx openpixelcontrol \
+        osc pathport renard sandnet shownet spi stageprofi uartdmx usbdmx usbserial; do
+        echo "enabled = false" >"$dir/ola-$plugin.conf"
+    done
+    echo "1-1-O-0 = 1" >"$dir/ola-port.conf"
+    chown -R nobody:nogroup "$dir" && start "$dir" || exit 1
+    # The check finds the patched universe only.
+    expect '.*universe 1 exists.*DAS OK.*' "$2"
+    expect '.*has no universe 2: patch a port to it.*' env DASHARD_OUTPUT=ola@2 "$2"
+    # A frame reads back; once the daemon is gone a send fails and the output is closed; a new
+    # daemon opens and takes frames again.
+    expect $'read\nread\n0 0 (0 )*-[0-9]+ (-3 )*0 0 ' "$1" 1,0 4,512 "sh:bash $0 fetch $dir" \
+        "sh:bash $0 stop $dir" 4,512 "sh:sleep 1" 4,512 "sh:sleep 1" 4,512 \
+        "sh:bash $0 start $dir" 1,0 4,512 "sh:bash $0 fetch $dir"
+    exit $rc
 }
 
 case ${1:-} in
-start | stop | inside) "$1" "$2"; exit ;;
+start | stop | fetch) "$1" "$2"; exit ;;
+inside) inside "$2" "$3" ;;
 esac
-[[ $(id -u) -eq 0 ]] || { echo "olad_harness: skipped: needs root"; exit 77; }
-for tool in unshare setpriv ip olad; do
-    command -v "$tool" >/dev/null || { echo "olad_harness: skipped: no $tool"; exit 77; }
-done
-unshare -n true 2>/dev/null || { echo "olad_harness: skipped: no network namespaces"; exit 77; }
-exec unshare -n bash "$0" inside "$1"
+for tool in unshare setpriv ip olad; do command -v "$tool" >/dev/null || skip="no $tool"; done
+[[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null || skip="needs root and network namespaces"
+[[ -z ${skip:-} ]] || { echo "olad_harness: skipped: $skip"; exit 77; }
+exec unshare -n bash "$0" inside "$1" "$2"

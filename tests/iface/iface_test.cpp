@@ -1,0 +1,475 @@
+// libdashard as the program and the operator meet it, each command in a fresh process: DasCall's
+// codes, where the output setting comes from, brivane-check, the exported symbols, the trace with
+// its turnover and failures, and the setting's forms; then the outputs against real peers: UDP
+// receivers in a network of the test's own, and pseudo-terminals playing serial devices, also in
+// a /dev of its own.
+#include "backends/opendmx_output.h"
+#include "backends/usbpro_probe.h"
+#include "dashard.h"
+#include "net_support.h"
+#include "output_config.h"
+#include "shell.h"
+#include "temp_folder.h"
+
+#include <asm/termbits.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/file.h>
+#include <sys/mount.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+// The calls a trace file holds, as "COMMAND LENGTH RESULT", with " N" for a frame numbered N in its
+// first two levels; a line of any other shape, a part of a line among them, fails the test.
+std::vector<std::string> tracedCalls(const std::string &path)
+{
+    std::vector<std::string> calls;
+    std::ifstream in(path);
+    const std::regex shape(R"(\d+\.\d{6} (-?\d+ -?\d+ -?\d+)( [0-9a-f]{1024})?)");
+    for (std::string line, hex; std::getline(in, line);) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, m, shape)) << path << ": " << line.substr(0, 80);
+        hex = m[2].str();
+        calls.push_back(m[1].str()
+            + (hex.empty() ? "" : " " + std::to_string(std::stoi(hex.substr(1, 4), nullptr, 16))));
+    }
+    return calls;
+}
+
+// Each command runs in a folder of its own, whose name is left out of what it prints, with HOME=h,
+// XDG_CONFIG_DIRS=s1:s2 and `files` there ("<dir>" a folder, "<0000>TEXT" unreadable). A probe,
+// whose `result` pattern ends in a space, prints at most `part` on a line, then `result`; another
+// command prints `part` and exits with status `result`. `frames`: those traced, oldest first.
+struct Case
+{
+    std::string command;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string part, result, frames = "";
+};
+
+TEST(DasCall, CodesSettingCheckExportsAndTrace)
+{
+    nettest::UdpReceiver receiver;
+    const std::string port = std::to_string(receiver.port()),
+                      to = "DASHARD_OUTPUT=artnet:127.0.0.1:" + port;
+    const std::string probe = " " DAS_TRACE_PROBE, open = probe + " 1,0",
+                      check = " " BRIVANE_CHECK " ";
+    // Each way to be wrong between an open and a good send, then a send after closing.
+    const std::string series
+        = " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512";
+    const std::string u = "h/.config/brivane/output", s1 = "s1/brivane/output",
+                      bad = "artnet:1.2.3";
+    const std::string none = "cannot open output \"none\"",
+                      forms = " (accepted forms: " + std::string(das::kOutputForms) + ")\n";
+    // Root reads anything: the unreadable file is read without its capabilities.
+    const std::string drop = geteuid() == 0 ? " setpriv --inh-caps=-all --bounding-set=-all" : "";
+    // The small probe's trace on a 64 KiB tmpfs in a private mount namespace, made to fail before
+    // the calls or between them: it turns over at 16 KiB, fails costing at most one line and never
+    // a call, and takes up again.
+    const auto traced = [](std::string setUp, std::string steps, std::string said,
+                            std::string frames) {
+        return Case {
+            "mkdir fs && timeout 60 unshare -m sh -c \"mount -t tmpfs -o size=64k das fs && { "
+                + setUp
+                + "; } 2>/dev/null && DASHARD_TRACE=fs/calls.log "
+                  "DASHARD_OUTPUT=artnet:127.0.0.1:9 " DAS_SMALL_TRACE_PROBE " 1,0 "
+                + steps + " 2>&1; cp fs/calls.log* .\"",
+            {}, said.empty() ? "" : "dashard: " + said + "\n", "(0 )*0 ", frames
+        };
+    };
+    const Case cases[] = {
+        { to + " DASHARD_TRACE=calls.log" + probe + series, {}, "",
+            "-3 -1 0 -1 -1 -2 -2 -2 -2 -2 -2 0 0 0 -3 ", "1 1 1 " },
+        { "DASHARD_OUTPUT=none" + open + " 4,512", {}, "dashard: " + none + ": output disabled\n",
+            "-6 -3 " },
+        { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + open, { { u, "none" } },
+            "dashard: bad DASHARD_OUTPUT \"dmx4all:/dev/ttyACM0\": unknown output kind \"dmx4all\""
+                + forms,
+            "-5 " },
+        { open, {}, "", "0 " }, // nothing anywhere: the default
+        // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME), then each
+        // system folder in order, a relative one passed over.
+        { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
+            "-6 " },
+        { "XDG_CONFIG_HOME=$PWD/c" + open,
+            { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { u, bad } },
+            none + " set in c/brivane/output:4", "-6 " },
+        { "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1" + open,
+            { { s1, bad }, { "s2/brivane/output", "none" } }, none + " set in s2/brivane/output:1",
+            "-6 " },
+        // A file that is malformed or cannot be read fails, with no fall through.
+        { open, { { u, "#\n" + bad }, { s1, "none" } },
+            u + ":2: bad output setting \"artnet:1.2.3\": host", "-5 " },
+        { open, { { u, "<dir>" }, { s1, "none" } },
+            u + ": cannot read the output setting: Is a directory", "-5 " },
+        { drop + open, { { u, "<0000>none" }, { s1, "none" } },
+            u + ": cannot read the output setting: Permission denied", "-5 " },
+        { to + "@3" + check, {}, ":" + port + ", port-address 3", "0" },
+        { "DASHARD_OUTPUT=opendmx:gone" + check, {}, "\"DAS NG\"", "1" },
+        { check + "--frobnicate", {}, "--scan", "2" },
+        { "sh -c 'test \"$(nm -D --defined-only " DASHARD_PATH
+          " | awk \"\\$2 != \\\"A\\\" { print \\$3 }\" | sed s/@.*//)\" = DasCall"
+          " && ldd " DASHARD_PATH " | grep -q libstdc++ && ! ldd " DASHARD_PATH
+          " | grep -E \"libola|libprotobuf\"'",
+            {}, "", "0" },
+        traced("echo older >fs/calls.log.1", "s100", "",
+            "75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95 96 97 98 99 "),
+        traced("head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",
+            "s20 sh:'rm fs/filler' s5",
+            "cannot write trace file \"fs/calls.log\": No space left on device",
+            "0 1 2 20 21 22 23 24 "),
+        traced("true", "s20 sh:'rm fs/calls.log; touch fs/calls.log; sleep 1.1' s5", "",
+            "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 20 21 22 23 24 "),
+        traced("mount -o remount,ro fs", "s20 sh:'mount -o remount,rw fs; sleep 1.1' s5",
+            "cannot open trace file \"fs/calls.log\": Read-only file system", "20 21 22 23 24 "),
+    };
+    const testsupport::TempFolder folder("das-call");
+    for (size_t n = 0; n < std::size(cases); ++n) {
+        const Case &c = cases[n];
+        const std::string at = folder / std::to_string(n);
+        if (c.command.starts_with("mkdir") && geteuid() != 0)
+            continue; // a file system of its own needs root
+        for (const auto &[file, text] : c.files) {
+            fs::create_directories(fs::path(at + "/" + file).parent_path());
+            if (text == "<dir>")
+                fs::create_directory(at + "/" + file);
+            std::ofstream(at + "/" + file) << text.substr(text.starts_with("<0000>") ? 6 : 0);
+            chmod((at + "/" + file).c_str(), text.starts_with("<0000>") ? 0 : 0755);
+        }
+        fs::create_directories(at);
+        int status = -1;
+        std::string said = testsupport::run("cd " + at
+                + " && timeout 60 env -u DASHARD_OUTPUT -u DASHARD_TRACE -u XDG_CONFIG_HOME "
+                  "HOME=$PWD/h XDG_CONFIG_DIRS=$PWD/s1:$PWD/s2 "
+                + c.command + " 2>&1",
+            &status);
+        for (size_t i; (i = said.find(at + "/")) != std::string::npos;)
+            said.erase(i, at.size() + 1);
+        const auto lines = std::count(said.begin(), said.end(), '\n');
+        EXPECT_TRUE(said.find(c.part) != std::string::npos
+            && (c.result.ends_with(' ')
+                    ? std::regex_match(said, std::regex("[^\n]*\n?" + c.result + "\n"))
+                        && lines == 1 + !c.part.empty()
+                    : std::to_string(status) == c.result))
+            << c.command << "\n"
+            << said;
+        std::string frames; // the numbers of the frames traced
+        for (const char *file : { "/calls.log.1", "/calls.log" })
+            for (const auto &call : tracedCalls(at + file))
+                frames += std::count(call.begin(), call.end(), ' ') == 3
+                    ? call.substr(call.rfind(' ') + 1) + " "
+                    : "";
+        EXPECT_EQ(frames, c.frames) << c.command;
+        // Each trace file filled as far as a line fits, and no further.
+        EXPECT_TRUE(!fs::exists(at + "/calls.log")
+            || fs::file_size(at + "/calls.log") <= DAS_SMALL_TRACE_MAX);
+        EXPECT_TRUE(!fs::exists(at + "/calls.log.1")
+            || fs::file_size(at + "/calls.log.1") > DAS_SMALL_TRACE_MAX - 1088);
+    }
+    // The one good send reached the receiver, brivane-check sent nothing, the trace has each call.
+    EXPECT_TRUE(receiver.receive());
+    EXPECT_FALSE(receiver.receive(300));
+    EXPECT_EQ(tracedCalls(folder / "0/calls.log"),
+        (std::vector<std::string> { "4 512 -3 1", "7 0 -1", "1 0 0", "0 0 -1", "5 512 -1", "1 1 -2",
+            "2 -1 -2", "3 512 -2", "4 511 -2", "4 513 -2", "4 512 -2", "4 512 0 1", "2 0 0",
+            "2 0 0", "4 512 -3 1" }));
+}
+
+TEST(DasCall, OutputFormsParseWithTheirDefaultsOrSayWhyNot)
+{
+    const char *kinds[] = { "none", "artnet", "sacn", "usbpro", "opendmx", "ola" };
+    // Each value with what it parses to (KIND HOST:PORT@UNIVERSE DEVICE) or a phrase of its reason.
+    const std::pair<const char *, std::string> cases[] = { { "", "artnet 127.0.0.1:6454@0 " },
+        { "artnet:10.0.0.255:1@32767", "artnet 10.0.0.255:1@32767 " },
+        { "sacn@63999", "sacn :5568@63999 " },
+        { "opendmx:/dev/by-id/usb@1", "opendmx :0@-1 /dev/by-id/usb@1" },
+        { "artnetx", "unknown output kind" }, { "artnet:1.2.3.4 ", "not a dotted IPv4 address" },
+        { "sacn@0", "universe out of range" }, { "sacn:1.2.3.4:5568", "no port" },
+        { "opendmx", "needs a device path" }, { "none@3", "none takes no" } };
+    for (const auto &[text, want] : cases) {
+        std::string why;
+        const auto s = das::parseOutputConfig(text, why);
+        const std::string got = s ? kinds[int(s->kind)] + (" " + s->host) + ":"
+                + std::to_string(s->port) + "@" + std::to_string(s->universe) + " " + s->device
+                                  : why;
+        EXPECT_TRUE(s ? got == want : got.find(want) != std::string::npos)
+            << '"' << text << "\" gives " << got;
+    }
+}
+
+// Runs `body` in a child that unshares `namespaces` and runs `setUp`, or skips if it cannot.
+void inPrivate(int namespaces, const char *setUp, const std::function<void()> &body)
+{
+    fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(60);
+        if (unshare(namespaces) != 0 || std::system(setUp) != 0)
+            _exit(77);
+        body();
+        fflush(stdout);
+        _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private namespace here (needs root, ip, and / a mount point)";
+    EXPECT_EQ(status, 0) << "the child failed, see above";
+}
+
+Bytes operator""_b(const char *text, size_t size) { return Bytes(text, text + size); }
+Bytes operator+(Bytes head, const Bytes &tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+// Levels with no 0 and many bytes a tty or a framing mistake would alter: LF, CR, 0xFF and the
+// USB Pro delimiters; the slots lead them with START code 0.
+Bytes kLevels = [] {
+    Bytes levels;
+    while (levels.size() < 512)
+        levels = levels + "\n\r\x7E\xE7\xFF\1\2\3"_b + Bytes { uint8_t(levels.size()) };
+    return Bytes(levels.begin(), levels.begin() + 512);
+}();
+const Bytes kSlots = "\0"_b + kLevels;
+int dasSend() { return DasCall(DAS_CMD_SEND, DAS_FRAME_SIZE, kLevels.data()); }
+int dasOpen(const std::string &output)
+{
+    setenv("DASHARD_OUTPUT", output.c_str(), 1);
+    return DasCall(DAS_CMD_OPEN, 0, nullptr);
+}
+bool contains(const Bytes &got, const Bytes &part)
+{
+    return std::search(got.begin(), got.end(), part.begin(), part.end()) != got.end();
+}
+
+// Art-Net broadcast: every field, and the sequence 1 to 255 then 1 again. sACN multicast to the
+// group of universe 63999: each open a new source, every header byte, the sequence counting on
+// across its wrap, and on closing three goodbyes and no more.
+TEST(Outputs, ArtNetAndSacnInANetworkOfTheirOwn)
+{
+    // Loopback up, 239.0.0.0/8 routed over it: multicast and broadcast never leave the child.
+    inPrivate(CLONE_NEWNET, "ip link set lo up && ip route add 239.0.0.0/8 dev lo", [] {
+        nettest::UdpReceiver artnet(6454, INADDR_ANY), sacn(5568, INADDR_ANY);
+        ASSERT_EQ(dasOpen("artnet:127.255.255.255@4660"), DAS_OK);
+        Bytes want = "Art-Net\0\0\x50\0\x0e\0\0\x34\x12\2\0"_b + kLevels;
+        // The same levels every time: an unchanged frame goes out all the same.
+        for (int i = 0; i < 300; ++i) {
+            ASSERT_EQ(dasSend(), DAS_OK);
+            want[12] = uint8_t(i % 255 + 1);
+            ASSERT_EQ(artnet.receive(), want) << "frame " << i;
+        }
+        ASSERT_TRUE(sacn.joinGroup(0xeffff9ff)); // 239.255.249.255
+        Bytes cid(16);
+        for (int open = 0; open < 2; ++open) {
+            ASSERT_EQ(dasOpen("sacn@63999"), DAS_OK);
+            for (int i = 0, first = 0; i < 303; ++i) {
+                if (i <= 300)
+                    i < 300 ? dasSend() : DasCall(DAS_CMD_CLOSE, 0, nullptr);
+                const auto packet = sacn.receive();
+                ASSERT_TRUE(packet && packet->size() == 638) << "packet " << i;
+                if (i == 0) {
+                    // A random (version 4, RFC 4122 variant) UUID, another than the last open's.
+                    EXPECT_NE(Bytes(packet->begin() + 22, packet->begin() + 38), cid);
+                    cid.assign(packet->begin() + 22, packet->begin() + 38);
+                    EXPECT_TRUE((cid[6] & 0xf0) == 0x40 && (cid[8] & 0xc0) == 0x80);
+                    first = (*packet)[111];
+                }
+                want = "\0\x10\0\0ASC-E1.17\0\0\0\x72\x6e\0\0\0\4"_b + cid
+                    + "\x72\x58\0\0\0\2Brivane"_b;
+                want.resize(108); // then priority 100, sequence, options (0x40: terminated)
+                want = want + Bytes { 100, 0, 0, uint8_t(first + i), uint8_t(i < 300 ? 0 : 0x40) }
+                    + "\xf9\xff\x72\x0b\2\xa1\0\0\0\1\2\1\0"_b;
+                ASSERT_EQ(*packet, want + kLevels) << "packet " << i;
+            }
+            EXPECT_FALSE(sacn.receive(300)) << "a packet after the third goodbye";
+        }
+    });
+}
+
+const Bytes kAskSerial = "\x7E\x0A\0\0\xE7"_b, kAskParameters = "\x7E\x03\2\0\0\0\xE7"_b;
+
+// A pseudo-terminal playing a serial device; the output under test opens `path`.
+struct Device
+{
+    char plays; // S silent, E echo, W widget
+    Bytes want; // what it should get
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    std::string path = grantpt(master) || unlockpt(master) ? "" : ptsname(master);
+    int slave = open(path.c_str(), O_RDWR | O_NOCTTY); // held open here too
+    Bytes got;
+    ~Device() { close(master), close(slave); }
+};
+
+// Plays `devices` until `done`, for up to 5 s, keeping what each gets. An echoing device sends it
+// back; a widget answers the serial number and parameter requests (12345678, firmware 1.4) behind
+// bytes a reply parser must pass: some before a start, a message claiming 601 bytes, one unended.
+void serve(std::deque<Device> &devices, const std::function<bool()> &done)
+{
+    const Bytes junk = "\1\xE7\0\x0A\x7E\5\x59\2\0\x7E\x0A\4\0\1\2\3\4\0"_b;
+    for (int round = 0; round < 2500 && !done(); ++round, std::this_thread::sleep_for(2ms))
+        for (Device &d : devices) {
+            uint8_t chunk[1024];
+            pollfd entry { d.master, POLLIN, 0 };
+            const ssize_t n = poll(&entry, 1, 0) > 0 ? read(d.master, chunk, sizeof chunk) : 0;
+            const Bytes in(chunk, chunk + std::max<ssize_t>(n, 0));
+            Bytes out = d.plays == 'E' ? in : Bytes {};
+            if (d.plays == 'W' && contains(in, kAskSerial))
+                out = junk + "\x7E\x0A\4\0\x78\x56\x34\x12\xE7"_b;
+            if (d.plays == 'W' && contains(in, kAskParameters))
+                out = out + "\x7E\x03\5\0\4\1\x09\1\x28\xE7"_b;
+            d.got = d.got + in;
+            (void)!write(d.master, out.data(), out.size());
+        }
+}
+
+// Runs `work` while playing `devices`, and gives its result.
+template <class Work> auto whileServing(std::deque<Device> &devices, Work work)
+{
+    auto result = std::async(std::launch::async, work);
+    serve(devices, [&] { return result.wait_for(0s) == std::future_status::ready; });
+    return result.get();
+}
+
+// The slots on a 250000 baud 8N2 line; once the device is unplugged a send fails and closes.
+TEST(Outputs, OpenDmxSendsTheSlotsUntilTheDeviceIsUnplugged)
+{
+    std::deque<Device> devices;
+    devices.emplace_back('S');
+    ASSERT_EQ(dasOpen("opendmx:" + devices[0].path), DAS_OK);
+    ASSERT_EQ(dasSend(), DAS_OK);
+    serve(devices, [&] { return contains(devices[0].got, kSlots); });
+    EXPECT_TRUE(contains(devices[0].got, kSlots));
+    termios2 line {};
+    ASSERT_EQ(ioctl(devices[0].slave, TCGETS2, &line), 0);
+    EXPECT_EQ(line.c_ospeed, 250000u);
+    EXPECT_EQ(line.c_cflag & (CSIZE | CSTOPB | PARENB), unsigned(CS8 | CSTOPB));
+    devices.clear(); // unplugged
+    EXPECT_LT(dasSend(), 0);
+    EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
+}
+
+// Logs the Open DMX writer's steps: B BREAK on, M BREAK off, P pause (µs), W write (bytes).
+struct RecordingLine final : das::DmxLine
+{
+    int note(const char *step, long value)
+    {
+        std::lock_guard lock(mutex);
+        log += step + std::to_string(value) + " ";
+        return *step == 'W' ? int(value) : DAS_OK;
+    }
+    int setBreak(bool on) override { return note(on ? "B" : "M", 0); }
+    void pause(std::chrono::nanoseconds d) override { note("P", d / 1us); }
+    int write(std::span<const uint8_t> bytes) override { return note("W", long(bytes.size())); }
+    int waitWritable(std::chrono::milliseconds) override { return 1; }
+    std::mutex mutex;
+    std::string log;
+};
+
+// Two packets from one send (the adapter repeats nothing), each BREAK (92 µs or more), mark (12 or
+// more), the slots.
+TEST(Outputs, OpenDmxPacketsAreBreakThenMarkThenTheSlots)
+{
+    auto *line = new RecordingLine;
+    auto output = das::makeOpenDmxOutput(std::unique_ptr<das::DmxLine>(line));
+    ASSERT_EQ(output->send(das::Frame(kLevels.data(), 512)), DAS_OK);
+    const std::regex packets(R"(B0 P(\d+) M0 P(\d+) W513 B0 P\d+ M0 P\d+ W513 [^]*)");
+    const auto log = [&] { return std::lock_guard(line->mutex), line->log; };
+    for (int i = 0; i < 500 && !std::regex_match(log(), packets); ++i)
+        std::this_thread::sleep_for(10ms);
+    std::smatch m;
+    const std::string steps = log();
+    ASSERT_TRUE(std::regex_match(steps, m, packets)) << steps.substr(0, 80);
+    EXPECT_TRUE(std::stoi(m[1]) >= 92 && std::stoi(m[2]) >= 12) << m[0];
+}
+
+// A /dev holding only the real /dev/pts and an empty serial/by-id folder, and empty lock folders
+// (in a chroot, where "/" is no mount, nothing can be mounted).
+const char *const kPrivateDevices
+    = "mount --make-rprivate / && mount -t tmpfs lock /run/lock"
+      " && mount -t tmpfs lock /var/lock && mkdir /run/lock/pts && mount --bind /dev/pts "
+      "/run/lock/pts"
+      " && mount -t tmpfs dev /dev && mkdir -p /dev/pts /dev/serial/by-id"
+      " && mount --move /run/lock/pts /dev/pts && ln -s pts/ptmx /dev/ptmx";
+
+TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
+{
+    // Without /dev/serial/by-id: the ttyUSB devices by number, and nothing else.
+    inPrivate(CLONE_NEWNS, kPrivateDevices, [] {
+        for (const char *name :
+            { "/dev/ttyUSB10", "/dev/ttyUSB2", "/dev/ttyACM0", "/dev/ttyUSBx", "/dev/ttyUSB" })
+            close(open(name, O_CREAT | O_WRONLY, 0600));
+        rmdir("/dev/serial/by-id");
+        EXPECT_EQ(das::usbProCandidates(),
+            (std::vector<std::string> { "/dev/ttyUSB2", "/dev/ttyUSB10" }));
+    });
+    // Devices in /dev/serial/by-id as "PHS NAME": P plays silent, echo or widget (S, E, W); H held
+    // by another program's flock (F), exclusive mode (X), a UUCP lock file naming a live process
+    // (L) or a gone one (O), or free (-); S sees no byte (0), the two requests (Q) or them and DMX
+    // (D). First the first free widget by name is used, and a board is no candidate; then there is
+    // no widget, and the open says why each device was passed over.
+    const std::pair<std::vector<std::string>, std::vector<std::string>> scenes[] = {
+        { { "W-0 usb-Arduino_Uno_85735313-if00", "S-Q usb-Dmx4all_silent-if00-port0",
+              "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-FTDI_1-if00-port0",
+              "WX0 usb-FTDI_2-if00-port0", "WL0 usb-FTDI_3-if00-port0", "WOD usb-FTDI_4-if00-port0",
+              "W-Q usb-FTDI_5-if00-port0" },
+            {} },
+        { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-FTDI_2-if00-port0", "WF0 usb-FTDI_3-if00-port0" },
+            { "DMX_1-if00-port0: no answer", "FTDI_2-if00-port0: no answer",
+                "FTDI_3-if00-port0: in use by another program (flock)" } },
+    };
+    const Bytes asked = kAskSerial + kAskParameters,
+                dmx = asked + "\x7E\6\1\2"_b + kSlots + "\xE7"_b;
+    for (const auto &[roles, said] : scenes) {
+        inPrivate(CLONE_NEWNS, kPrivateDevices, [&] {
+            std::deque<Device> devices;
+            for (const std::string &role : roles) {
+                const Device &d = devices.emplace_back(role[0],
+                    role[2] == '0'       ? Bytes {}
+                        : role[2] == 'Q' ? asked
+                                         : dmx);
+                ASSERT_EQ(
+                    symlink(d.path.c_str(), ("/dev/serial/by-id/" + role.substr(4)).c_str()), 0);
+                ASSERT_TRUE(role[1] != 'F' || flock(d.slave, LOCK_EX | LOCK_NB) == 0);
+                ASSERT_TRUE(role[1] != 'X' || ioctl(d.slave, TIOCEXCL) == 0);
+                if (role[1] == 'L' || role[1] == 'O')
+                    std::ofstream("/run/lock/LCK.." + d.path.substr(9))
+                        << (role[1] == 'L' ? getpid() : 999999999) << "\n";
+            }
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(whileServing(devices, [] { return dasOpen("usbpro"); }),
+                said.empty() ? DAS_OK : DAS_E_UNAVAILABLE);
+            const std::string text = testing::internal::GetCapturedStderr();
+            for (const std::string &part : said)
+                EXPECT_NE(text.find(part), std::string::npos) << text;
+            EXPECT_EQ(dasSend(), said.empty() ? DAS_OK : DAS_E_NOT_OPEN);
+            serve(devices, [&] {
+                return std::all_of(devices.begin(), devices.end(),
+                    [](const Device &d) { return d.got.size() >= d.want.size(); });
+            });
+            for (size_t i = 0; i < roles.size(); ++i) {
+                EXPECT_EQ(devices[i].got, devices[i].want) << roles[i];
+                // Ours while open: another opener's flock fails and the line is exclusive.
+                int exclusive = 0;
+                EXPECT_TRUE(roles[i][2] != 'D'
+                    || (flock(devices[i].slave, LOCK_EX | LOCK_NB) != 0
+                        && ioctl(devices[i].slave, TIOCGEXCL, &exclusive) == 0 && exclusive));
+            }
+            DasCall(DAS_CMD_CLOSE, 0, nullptr);
+            // brivane-check --scan sees the same: it says yes only when a widget answers.
+            int status = -1;
+            const std::string scan = whileServing(
+                devices, [&] { return testsupport::run(BRIVANE_CHECK " --scan 2>&1", &status); });
+            EXPECT_EQ(status, said.empty() ? 0 : 1) << scan;
+        });
+    }
+}
+
+} // namespace
