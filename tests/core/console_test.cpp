@@ -1,11 +1,64 @@
 // The console's logic over fake controls: Clear, the toggle and the periodic send. Levels and pages
 // are walked at random on the real window by the invariant test.
-#include "fake_controls.h"
+#include "console.h"
+#include "recording_das.h"
 
 #include <array>
 #include <gtest/gtest.h>
 
 namespace {
+
+struct FakeSlider : core::Slider
+{
+    int Position() const override { return position; }
+    int Max() const override { return 255; }
+    // Like the real one: a change runs the handler before returning, no change runs nothing.
+    void SetPosition(int value) override
+    {
+        if (value != std::exchange(position, value))
+            onChange();
+    }
+    int position = 255;
+    std::function<void()> onChange;
+};
+
+struct FakeText : core::Panel, core::Button
+{
+    bool Down() const override { return down; }
+    std::string GetText() const override { return text; }
+    void SetText(std::string_view value) override { text = value; }
+    bool down = false;
+    std::string text = "0";
+};
+
+// The console's state and controls, wired as the main window wires them.
+struct FakeConsole
+{
+    FakeSlider sliders[core::kFaders];
+    FakeText panels[core::kFaders], toggle;
+    core::Frame dmxBuf {};
+    uint8_t faderShown[core::kFaders] {};
+    int32_t pageTop = 0, dasResult = 0;
+    core::FaderBank bank { {}, {}, dmxBuf, faderShown, pageTop };
+
+    FakeConsole()
+    {
+        for (int k = 1; k <= core::kFaders; ++k) {
+            bank.sliders[k - 1] = &sliders[k - 1];
+            bank.panels[k - 1] = &panels[k - 1];
+            sliders[k - 1].onChange = [this, k] { core::faderChanged(bank, k); };
+        }
+        toggle.text = "DAS起動";
+        core::formCreate(dmxBuf, pageTop, dasResult);
+    }
+    void clickToggle() // a latching button flips before its click handler runs
+    {
+        toggle.down = !toggle.down;
+        core::toggleClicked(toggle, dasResult, &DasCall);
+    }
+    void tick() { core::tick(toggle, dasResult, dmxBuf, &DasCall); }
+    void setLevel(int k, int level) { sliders[k - 1].SetPosition(255 - level); }
+};
 
 using Levels = std::array<uint8_t, 512>;
 using Commands = std::vector<int32_t>;
@@ -26,7 +79,7 @@ protected:
 TEST_F(Console, ClearZeroesEveryPageAndSendsTheClearedFrameAtOnce)
 {
     c.setLevel(1, 200);
-    c.clickPage(5);
+    c.pageTop = 64; // page 5
     c.setLevel(16, 33);
     c.toggle.text = "DAS OK";
     recorder.results[4] = -4; // not looked at
@@ -71,7 +124,7 @@ TEST_F(Console, ToggleOpensStartsAndClosesSayingHowItGoes)
 TEST_F(Console, TicksSendTheLiveFrameAndAFailureShowsOnlyAfterAGoodOpen)
 {
     c.setLevel(1, 255);
-    c.clickPage(3);
+    c.pageTop = 32; // page 3
     c.setLevel(5, 128);
     recorder.results = { { 1, -6 }, { 4, -3 } };
     c.tick(); // never opened
