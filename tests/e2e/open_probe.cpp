@@ -8,9 +8,8 @@
 int main(int argc, char **argv)
 {
     void *library = argc == 2 ? dlopen(argv[1], RTLD_NOW | RTLD_LOCAL) : nullptr;
-    const auto call = library
-        ? reinterpret_cast<decltype(&DasCall)>(dlsym(library, "DasCall"))
-        : nullptr;
+    const auto call
+        = library ? reinterpret_cast<decltype(&DasCall)>(dlsym(library, "DasCall")) : nullptr;
     if (!call) {
         std::fprintf(stderr, "usage: das_open_probe LIBDASHARD (%s)\n", dlerror());
         return 2;

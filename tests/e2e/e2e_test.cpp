@@ -1,0 +1,269 @@
+// The real program in a real X window, driven only through the X server (xdotool), watched on
+// loopback, in its output library's trace and on the screen.
+#include "net_support.h"
+#include "shell.h"
+#include "temp_folder.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::run;
+
+// The program running. Past E2E_SUITE_SECONDS the suite ends it, removes its folders and exits
+// failed, before ctest's timeout would kill it with no clean-up.
+std::atomic<pid_t> g_running = -1;
+[[maybe_unused]] const bool g_bound = (std::thread([] {
+    std::this_thread::sleep_for(1s * E2E_SUITE_SECONDS);
+    if (const pid_t pid = g_running; pid > 0)
+        kill(pid, SIGKILL);
+    testsupport::TempFolder::removeAll();
+    std::fputs("past the suite's time bound: its program ended, its folders removed\n", stderr);
+    _exit(1);
+}).detach(),
+    true);
+
+// The first channels at these levels and the others at 0, in hex as the trace has them.
+std::string levels(std::vector<int> first)
+{
+    first.resize(512);
+    std::string hex;
+    for (const int level : first)
+        hex += { "0123456789abcdef"[level >> 4], "0123456789abcdef"[level & 15] };
+    return hex;
+}
+// How many datagrams came before the first ArtDmx to port-address 0 with these levels; -1 when
+// none of the next 30 is.
+int framesBefore(nettest::UdpReceiver &receiver, const std::string &wanted)
+{
+    for (int i = 0; i < 30; ++i)
+        if (const auto p = receiver.receive(1000); !p
+            || (p->size() == 530 && !(*p)[14] && !(*p)[15]
+                && levels(std::vector<int>(p->begin() + 18, p->end())) == wanted))
+            return p ? i : -1;
+    return -1;
+}
+bool within(int seconds, auto holds)
+{
+    for (int i = 0; i < seconds * 10; ++i, std::this_thread::sleep_for(100ms))
+        if (holds())
+            return true;
+    return false;
+}
+
+// A DMX USB Pro widget on a pseudo-terminal, reached through a symlink as through a by-id name:
+// it answers the serial number request and takes the rest. Its end hangs up the line.
+struct PtyWidget
+{
+    explicit PtyWidget(const std::string &link)
+    {
+        unlink(link.c_str());
+        EXPECT_FALSE(grantpt(master) || unlockpt(master) || symlink(ptsname(master), link.c_str()));
+    }
+    ~PtyWidget()
+    {
+        unplugged = true;
+        serving.join();
+        close(master);
+    }
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    std::atomic<bool> unplugged = false;
+    std::thread serving { [this] {
+        for (char in[4096]; !unplugged;)
+            if (const ssize_t got = read(master, in, sizeof in); got <= 0)
+                std::this_thread::sleep_for(10ms);
+            else if (std::string(in, std::size_t(got)).find(std::string("\x7E\x0A\0\0\xE7", 5))
+                < 4096)
+                (void)!write(master, "\x7E\x0A\x04\0\x78\x56\x34\x12\xE7", 9);
+    } };
+};
+
+class E2e : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "no X server: this suite runs under xvfb-run";
+        ASSERT_TRUE(m_receiver->ok() && !m_folder.path().empty());
+    }
+    // A program that ignores SIGTERM is ended by the suite's bound.
+    void TearDown() override
+    {
+        int status = 0;
+        if (m_pid > 0 && kill(m_pid, SIGTERM) == 0 && waitpid(m_pid, &status, 0) == m_pid)
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "it ended by itself";
+        g_running = -1;
+    }
+    // Starts the program with its output setting, trace and Qt's runtime folder in the test's.
+    void start(const std::string &output)
+    {
+        const std::string o = "DASHARD_OUTPUT=" + output, t = "DASHARD_TRACE=" + m_trace,
+                          r = "XDG_RUNTIME_DIR=" + m_folder.path();
+        if ((g_running = m_pid = fork()) == 0) {
+            execlp("env", "env", o.c_str(), t.c_str(), r.c_str(), BRIVANE_EXE, nullptr);
+            _exit(127);
+        }
+        m_window = run("timeout 10 xdotool search --sync --onlyvisible --name '^Brivane$'");
+        ASSERT_FALSE(m_window.empty()) << "no window titled Brivane appeared";
+        m_window.resize(m_window.find('\n'));
+    }
+    std::string xdo(const std::string &commands) { return run("xdotool " + commands); }
+    std::string at(int x, int y)
+    {
+        return " mousemove --window " + m_window + " " + std::to_string(x) + " "
+            + std::to_string(y);
+    }
+    void toggle() { xdo(at(42, 20) + " click 1"); }
+    void keys(const std::string &names) { xdo("windowfocus --sync " + m_window + " key " + names); }
+    // The toggle as the screen shows it, the pointer away: a flat button shows a face only under
+    // it.
+    std::string face()
+    {
+        xdo(at(20, 420));
+        return run("import -window " + m_window + " -crop 78x25+3+8 +repage ppm:-");
+    }
+    // The face once it differs from `before` and holds still.
+    std::string settledFace(const std::string &before)
+    {
+        std::string last;
+        for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(100ms))
+            if (std::string now = face();
+                !now.empty() && now == std::exchange(last, now) && now != before)
+                return now;
+        return {};
+    }
+    bool shows(const std::string &known)
+    {
+        return within(5, [&] { return face() == known; });
+    }
+    // What awk prints from the trace: fields seconds, command, length, result and levels.
+    std::string traced(const std::string &awk) { return run("awk '" + awk + "' " + m_trace); }
+
+    testsupport::TempFolder m_folder { "brivane-e2e" };
+    const std::string m_trace = m_folder / "trace";
+    std::optional<nettest::UdpReceiver> m_receiver { std::in_place };
+    pid_t m_pid = -1;
+    std::string m_window;
+};
+
+TEST_F(E2e, WindowAtItsPlaceAndTheTraceFromTheStart)
+{
+    start("none");
+    EXPECT_EQ(xdo("getwindowgeometry " + m_window),
+        "Window " + m_window + "\n  Position: 352,380 (screen: 0)\n  Geometry: 628x434\n");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(run("import -window " + m_window + " " E2E_ARTIFACTS "/window.png; echo $?"), "0\n");
+    toggle();
+    toggle();
+    std::this_thread::sleep_for(300ms);
+    // The open fails, so no start follows; the second click closes.
+    EXPECT_EQ(traced("$2 != 4 { print $2, $4 < 0 }"), "1 1\n2 0\n");
+    EXPECT_GE(std::stoi(traced("$2 == 4 && length($5) == 1024 { n++ } END { print n + 0 }")), 10)
+        << "the timer does not send from the start";
+}
+
+TEST_F(E2e, WithNoOutputChosenTheToggleSendsArtDmxToThisMachine)
+{
+    nettest::UdpReceiver local(6454);
+    if (!local.ok())
+        GTEST_SKIP() << "the Art-Net port 127.0.0.1:6454 is taken";
+    start("");
+    keys("Home");
+    toggle();
+    EXPECT_GE(framesBefore(local, levels({ 255 })), 0) << "no frame with channel 1 at full";
+}
+
+TEST_F(E2e, OnTheWireFromToggleToClearAndThroughAReceiverGone)
+{
+    const uint16_t port = m_receiver->port();
+    start("artnet:127.0.0.1:" + std::to_string(port));
+    const std::string idle = face();
+    EXPECT_FALSE(m_receiver->receive(500)) << "frames before the interface was opened";
+    toggle();
+    const std::string ok = settledFace(idle);
+    // The keys start on fader 1, and Tab passes over the third.
+    keys("Home Tab Home Prior Tab Home Down Down");
+    EXPECT_GE(framesBefore(*m_receiver, levels({ 255, 255, 0, 253 })), 0) << "Tab order";
+    // A drag reaches the wire within one period of its end, on its own channel.
+    xdo(at(236, 368) + " mousedown 1" + at(236, 300) + " sleep 0.05" + at(236, 100) + " mouseup 1");
+    m_receiver->drain();
+    const int before = framesBefore(*m_receiver, levels({ 255, 255, 0, 253, 255 }));
+    EXPECT_TRUE(before == 0 || before == 1) << before << " frames before the drag's level";
+    // Every channel through the 32 pages, each at 255 minus its index mod 7.
+    std::vector<int> all;
+    for (int n = 0; n < 32; ++n) {
+        std::string chain = at(180 + 56 * (n % 8), 16 + 24 * (n / 8)) + " click 1";
+        for (int k = 1; k <= 16; ++k) {
+            all.push_back(255 - int(all.size() % 7));
+            chain += at(76 + 32 * k, 174) + " click --delay 0 1 key --delay 2 Home";
+            for (int i = all.back(); i < 255; ++i)
+                chain += " Down";
+        }
+        xdo(chain);
+    }
+    m_receiver->drain();
+    EXPECT_GE(framesBefore(*m_receiver, levels(all)), 0) << "a channel out of reach or lost";
+    m_receiver->drain();
+    xdo(at(120, 68) + " click 1");
+    EXPECT_GE(framesBefore(*m_receiver, levels({})), 0) << "Clear sent no all-zero frame";
+    // A receiver gone is no failure: the toggle stays "DAS OK" and the sends go on.
+    m_receiver.reset();
+    keys("Home"); // the last fader of the last page
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(face(), ok);
+    m_receiver.emplace(port);
+    all.assign(512, 0);
+    all[511] = 255;
+    EXPECT_EQ(framesBefore(*m_receiver, levels(all)), 0) << "no frame, or a level lost";
+    toggle();
+    EXPECT_TRUE(m_receiver->drain(150)) << "the frames never paused";
+    EXPECT_FALSE(m_receiver->receive(500)) << "frames after the interface was closed";
+}
+
+TEST_F(E2e, UsbProWidgetUnpluggedAndPluggedBackLosesNoLevel)
+{
+    const std::string link = m_folder / "widget";
+    std::optional<PtyWidget> widget;
+    start("usbpro:" + link);
+    // The captions by their faces: with no widget the toggle reads "DAS NG", then "DAS OFF".
+    const std::string idle = face();
+    toggle();
+    const std::string ng = settledFace(idle);
+    toggle();
+    const std::string off = settledFace(ng);
+    widget.emplace(link);
+    toggle();
+    const std::string ok = settledFace(off);
+    ASSERT_FALSE(ng.empty() || off.empty() || ok.empty() || ng == ok);
+    keys("Home Tab Home Down");
+    // Whether a send that awk picks, or with `first` the first it picks, has these levels.
+    const auto sends = [&](const std::string &awk, const std::string &wanted, bool first = false) {
+        return within(3, [&] {
+            const auto at = traced("$2 == 4 && " + awk + " { print $5 }").find(wanted);
+            return first ? at == 0 : at != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(sends("$4 == 0", levels({ 255, 254 })));
+    widget.reset();
+    EXPECT_TRUE(shows(ng)) << "no \"DAS NG\" once unplugged";
+    keys("Down");
+    EXPECT_TRUE(sends("$4 < 0", levels({ 255, 253 })));
+    // The first frame that works after the line is back carries every level.
+    const int from = std::stoi(traced("END { print NR }"));
+    widget.emplace(link);
+    toggle();
+    EXPECT_TRUE(shows(off));
+    toggle();
+    EXPECT_TRUE(shows(ok));
+    EXPECT_TRUE(sends("$4 == 0 && NR > " + std::to_string(from), levels({ 255, 253 }), true))
+        << "a level was lost";
+}
+
+} // namespace
