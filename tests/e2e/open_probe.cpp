@@ -1,18 +1,16 @@
-// Loads the libdashard at the path given, as an installed program would bind it, opens the output
-// DASHARD_OUTPUT names and prints DasCall's result; what the library says goes to stderr first.
+// Opens the output DASHARD_OUTPUT names through the libdashard at the path given, as an installed
+// program binds it, and prints DasCall's result after what the library says on stderr.
 #include "dashard.h"
 
 #include <cstdio>
 #include <dlfcn.h>
 
-int main(int argc, char **argv)
+int main(int, char **argv)
 {
-    void *library = argc == 2 ? dlopen(argv[1], RTLD_NOW | RTLD_LOCAL) : nullptr;
+    void *library = dlopen(argv[1], RTLD_NOW);
     const auto call
         = library ? reinterpret_cast<decltype(&DasCall)>(dlsym(library, "DasCall")) : nullptr;
-    if (!call) {
-        std::fprintf(stderr, "usage: das_open_probe LIBDASHARD (%s)\n", dlerror());
-        return 2;
-    }
+    if (!call)
+        return std::fprintf(stderr, "%s\n", dlerror()), 2;
     std::printf("%d\n", call(DAS_CMD_OPEN, 0, nullptr));
 }

@@ -7,41 +7,36 @@ fail() { echo "FAIL: $*"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=$work # Qt's runtime folder, not left in /tmp
-cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 || fail "cpack: $(cat "$work/cpack.log")"
-deb=$(ls "$work"/out/*.deb)
-depends=$(dpkg-deb -f "$deb" Depends)
+cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/log" 2>&1 || fail "cpack: $(cat "$work/log")"
+deb=$(ls "$work"/out/*.deb) && depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/ //g')
 for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic; do
-    grep -qxE "$need(t64)?" <<<"$names" || fail "Depends lacks $need: $depends"
-done
+    grep -qxE "$need(t64)?" <<<"$names" || fail "Depends lacks $need: $depends"; done
 # The OLA client serves the OLA output alone: recommended, not required.
-! grep -q '^libola' <<<"$names" || fail "Depends names libola: $depends"
-[ "$(dpkg-deb -f "$deb" Recommends)" = libola1 ] || fail "Recommends is not libola1"
+! grep -q '^libola' <<<"$names" && [ "$(dpkg-deb -f "$deb" Recommends)" = libola1 ] || fail "libola: $depends"
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 ! grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files" || fail "files outside /usr"
-for f in bin/brivane bin/brivane-check 'lib/([^/]+/)?brivane/libdashard\.so\.1' 'lib/([^/]+/)?brivane/libdashard-ola\.so' \
+for f in bin/brivane bin/brivane-check 'lib/.*brivane/libdashard\.so\.1' 'lib/.*brivane/libdashard-ola\.so' \
     share/applications/brivane.desktop share/applications/brivane-check.desktop \
     share/icons/hicolor/48x48/apps/brivane.png lib/udev/rules.d/70-brivane.rules; do
     grep -qxE "\./usr/$f" "$work/files" || fail "the package lacks /usr/$f"
 done
-root=$work/root
-dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+dpkg-deb -x "$deb" "$work/root" && cd "$work/root" || fail "dpkg-deb -x"
 # The output setting is a conffile of comments only, so the default holds.
-dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/brivane/output || fail "/etc/xdg/brivane/output is not a conffile"
-[ "$(grep -cv '^#' "$root/etc/xdg/brivane/output")" = 0 ] || fail "/etc/xdg/brivane/output has a setting"
-# The widgets' tty nodes go to the local seat's user, not to everyone.
+dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/brivane/output && [ "$(grep -cv '^#' etc/xdg/brivane/output)" = 0 ] ||
+    fail "/etc/xdg/brivane/output is no conffile of comments"
+# The widgets' tty nodes go to the user at the seat, not to everyone.
 grep -qxF 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", TAG+="uaccess"' \
-    "$root/usr/lib/udev/rules.d/70-brivane.rules" || fail "no uaccess rule for 0403:6001"
-for desktop in "$root"/usr/share/applications/*.desktop; do
+    usr/lib/udev/rules.d/70-brivane.rules || fail "no uaccess rule for 0403:6001"
+for desktop in usr/share/applications/*.desktop; do
     out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "$desktop: $out"
-    [ -x "$root/usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "$desktop runs no program of the package"
+    [ -x "usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "$desktop runs no program of the package"
 done
 unset LD_LIBRARY_PATH
-out=$(DASHARD_OUTPUT=none "$root/usr/bin/brivane-check" </dev/null 2>&1)
+out=$(DASHARD_OUTPUT=none usr/bin/brivane-check </dev/null 2>&1)
 [ $? -eq 1 ] && grep -q '"DAS NG": the setting turns the output off' <<<"$out" || fail "brivane-check: $out"
-exe=$root/usr/bin/brivane
-[ "$(ldd "$exe" | awk '/libdashard/ {print $3}')" -ef "$(find "$root/usr/lib" -name libdashard.so.1)" ] ||
-    fail "the unpacked program binds $(ldd "$exe" | grep libdashard)"
-DASHARD_OUTPUT=none xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c '"$0" & timeout 15 xdotool search --sync --onlyvisible \
-    --name "^Brivane$" >/dev/null; rc=$?; kill $!; wait $!; exit $rc' "$exe" || fail "the unpacked program opened no window"
-echo "$(basename "$deb"): Depends: $depends"
+[ "$(ldd usr/bin/brivane | awk '/libdashard/ {print $3}')" -ef "$(find usr/lib -name libdashard.so.1)" ] ||
+    fail "the unpacked program binds $(ldd usr/bin/brivane | grep libdashard)"
+DASHARD_OUTPUT=none xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c 'usr/bin/brivane & timeout 15 \
+    xdotool search --sync --onlyvisible --name "^Brivane$" >/dev/null; rc=$?; kill $!; wait $!; exit $rc' ||
+    fail "the unpacked program opened no window"
