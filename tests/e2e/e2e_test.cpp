@@ -37,8 +37,7 @@ std::string levels(std::vector<int> first)
         hex += { "0123456789abcdef"[level >> 4], "0123456789abcdef"[level & 15] };
     return hex;
 }
-// How many datagrams came before the first ArtDmx to port-address 0 with these levels; -1 when
-// none of the next 30 is.
+// Datagrams before the first ArtDmx to port-address 0 with these levels; -1 if not in the next 30.
 int framesBefore(nettest::UdpReceiver &receiver, const std::string &wanted)
 {
     for (int i = 0; i < 30; ++i)
@@ -59,18 +58,12 @@ bool within(int seconds, auto holds)
 // it answers the serial number request that comes first and takes the rest. Its end hangs up.
 struct PtyWidget
 {
-    explicit PtyWidget(const std::string &link)
-    {
-        unlink(link.c_str());
-        EXPECT_FALSE(grantpt(master) || unlockpt(master) || symlink(ptsname(master), link.c_str()));
-    }
-    ~PtyWidget()
-    {
-        unplugged = true;
-        serving.join();
-        close(master);
-    }
+    ~PtyWidget() { unplugged = true, serving.join(), close(master); }
+    const std::string link;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Any link left from before replaced, as udev does when a widget comes back.
+    const bool plugged = (unlink(link.c_str()), !grantpt(master) && !unlockpt(master))
+        && !symlink(ptsname(master), link.c_str());
     std::atomic<bool> unplugged = false;
     bool answered = false;
     std::thread serving { [this] {
@@ -99,34 +92,29 @@ protected:
         setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
         if ((g_running = m_pid = fork()) == 0)
             _exit(execl(BRIVANE_EXE, BRIVANE_EXE, nullptr));
-        m_window = run("timeout 10 xdotool search --sync --onlyvisible --name '^Brivane$'");
-        ASSERT_FALSE(m_window.empty()) << "no window titled Brivane appeared";
-        m_window.resize(m_window.find('\n'));
+        m_id = run("timeout 10 xdotool search --sync --onlyvisible --name '^Brivane$'");
+        ASSERT_FALSE(m_id.empty()) << "no window titled Brivane appeared";
+        m_id.resize(m_id.find('\n'));
     }
     std::string xdo(const std::string &commands) { return run("xdotool " + commands); }
     std::string at(int x, int y)
     {
-        return " mousemove --window " + m_window + " " + std::to_string(x) + " "
-            + std::to_string(y);
+        return " mousemove --window " + m_id + ' ' + std::to_string(x) + ' ' + std::to_string(y);
     }
     void toggle() { xdo(at(42, 20) + " click 1"); }
-    void keys(const std::string &names) { xdo("windowfocus --sync " + m_window + " key " + names); }
-    // The toggle as the screen shows it, the pointer away: a flat button shows a face only under
-    // it.
+    void keys(const std::string &names) { xdo("windowfocus --sync " + m_id + " key " + names); }
+    // The toggle on the screen, the pointer away: a flat button shows a face only under it.
     std::string face()
     {
         xdo(at(20, 420));
-        return run("import -window " + m_window + " -crop 78x25+3+8 +repage ppm:-");
+        return run("import -window " + m_id + " -crop 78x25+3+8 +repage ppm:-");
     }
     // The face once it differs from `before` and holds still.
     std::string settledFace(const std::string &before)
     {
-        std::string last;
-        for (int i = 0; i < 50; ++i, std::this_thread::sleep_for(100ms))
-            if (std::string now = face();
-                !now.empty() && now == std::exchange(last, now) && now != before)
-                return now;
-        return {};
+        std::string last, now;
+        within(5, [&] { return (now = face()) != before && std::exchange(last, now) == now; });
+        return now;
     }
     // What awk prints from the trace: fields seconds, command, length, result and levels.
     std::string traced(const std::string &awk) { return run("awk '" + awk + "' " + m_trace); }
@@ -139,16 +127,16 @@ protected:
     testsupport::TempFolder m_folder { "brivane-e2e" };
     const std::string m_trace = m_folder / "trace";
     pid_t m_pid = -1;
-    std::string m_window;
+    std::string m_id;
 };
 
 TEST_F(E2e, WindowAtItsPlaceAndTheTraceFromTheStart)
 {
     start("none");
-    EXPECT_EQ(xdo("getwindowgeometry " + m_window),
-        "Window " + m_window + "\n  Position: 352,380 (screen: 0)\n  Geometry: 628x434\n");
+    EXPECT_EQ(xdo("getwindowgeometry " + m_id),
+        "Window " + m_id + "\n  Position: 352,380 (screen: 0)\n  Geometry: 628x434\n");
     std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(run("import -window " + m_window + " " E2E_ARTIFACTS "/window.png; echo $?"), "0\n");
+    EXPECT_EQ(run("import -window " + m_id + " " E2E_ARTIFACTS "/window.png; echo $?"), "0\n");
     toggle();
     toggle();
     std::this_thread::sleep_for(300ms);
@@ -218,7 +206,7 @@ TEST_F(E2e, UsbProWidgetUnpluggedAndPluggedBackLosesNoLevel)
     const std::string ng = settledFace(idle);
     toggle();
     const std::string off = settledFace(ng);
-    widget.emplace(link);
+    ASSERT_TRUE(widget.emplace(link).plugged);
     toggle();
     const std::string ok = settledFace(off);
     ASSERT_FALSE(ng.empty() || off.empty() || ok.empty() || ng == ok);
@@ -228,14 +216,13 @@ TEST_F(E2e, UsbProWidgetUnpluggedAndPluggedBackLosesNoLevel)
     EXPECT_TRUE(within(5, [&] { return face() == ng; })) << "no \"DAS NG\" when unplugged";
     keys("Down");
     EXPECT_TRUE(sent("$2 == 4 && $4 < 0", levels({ 255, 253 }))) << "a key press not traced";
-    widget.emplace(link);
+    ASSERT_TRUE(widget.emplace(link).plugged);
     toggle();
     toggle();
     EXPECT_TRUE(within(5, [&] { return face() == ok; })) << "no \"DAS OK\" once back";
-    // The first frame sent after the second open that worked carries every level.
+    // No level lost: the first frame sent after the second open that worked carries them all.
     EXPECT_TRUE(sent(
-        "$2 == 1 && !$4 { n++ } $2 == 4 && !$4 && n == 2 { print; exit }", levels({ 255, 253 })))
-        << "a level was lost";
+        "$2 == 1 && !$4 { n++ } $2 == 4 && !$4 && n == 2 { print; exit }", levels({ 255, 253 })));
 }
 
 } // namespace

@@ -2,14 +2,12 @@
 # The installed program binds the libdashard beside it and does not start without it; its menu
 # entry and icons are installed; the installed library opens the OLA output through the module
 # beside it, naming what is missing; the installed check follows ~/.config/brivane/output.
-# Usage: install_test.sh BUILD_DIR DAS_OPEN_PROBE
 set -u
-probe=$2 stage=$(mktemp -d)
+stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 fail() { echo "$*"; exit 1; }
 cmake --install "$1" --prefix "$stage" >/dev/null || fail "install failed"
-exe=$stage/bin/brivane
-lib=$(ls "$stage"/lib*/brivane/libdashard.so.1) || fail "no libdashard.so.1 installed"
+exe=$stage/bin/brivane lib=$(ls "$stage"/lib*/brivane/libdashard.so.1) || fail "no libdashard.so.1 installed"
 [ "$(ldd "$exe" | awk '/libdashard/ {print $3}')" -ef "$lib" ] || fail "it binds $(ldd "$exe" | grep dashard)"
 for f in applications/brivane.desktop icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/brivane.png \
     icons/hicolor/scalable/apps/brivane.svg; do [ -s "$stage/share/$f" ] || fail "no $f installed"; done
@@ -17,18 +15,18 @@ mkdir -p "$stage/home/.config/brivane" && printf '# chosen\nnone\n' >"$stage/hom
 out=$(HOME=$stage/home XDG_CONFIG_HOME= XDG_CONFIG_DIRS=$stage/etc/xdg DASHARD_OUTPUT= "$stage/bin/brivane-check")
 grep -q "^From: *$stage/home/.config/brivane/output, line 2$" <<<"$out" || fail "not from ~/.config: $out"
 
-# The OLA output through the installed library, which says why and returns DAS_E_UNAVAILABLE.
-ola_open() { # what the library must say, then a command prefix for the probe
-    local said=$1 out && shift && out=$(DASHARD_OUTPUT=ola "$@" "$probe" "$lib" 2>&1)
+# The OLA output opened through the installed library, loaded as the program binds it: it says
+# why, and DasCall returns DAS_E_UNAVAILABLE.
+ola_open() { # what the library must say, then a command prefix
+    local said=$1 out && shift && out=$(DASHARD_OUTPUT=ola "$@" python3 -c \
+        'import ctypes, sys; print(ctypes.CDLL(sys.argv[1]).DasCall(1, 0, None))' "$lib" 2>&1)
     [[ $out == *"$said"*$'\n-6' ]] || fail "expected \"$said\" and -6, got: $out"
 }
 module=$(dirname "$lib")/libdashard-ola.so
 # No olad in a network of its own: the module beside the library was loaded. Then libola hidden.
-if [ "$(id -u)" -eq 0 ]; then
-    ola_open "olad is not running on 127.0.0.1:9010" unshare -n
-    ola_open "install the Debian package libola1" unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' \
-        "$(readlink -f "$(ldd "$module" | awk '$1 == "libola.so.1" { print $3 }')")"
-fi
+ola_open "olad is not running on 127.0.0.1:9010" unshare -n
+ola_open "install the Debian package libola1" unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' \
+    "$(readlink -f "$(ldd "$module" | awk '$1 == "libola.so.1" { print $3 }')")"
 rm "$module"
 ola_open "libdashard-ola.so is missing: the installation is incomplete (reinstall the brivane package)"
 rm "$stage"/lib*/brivane/libdashard.so*

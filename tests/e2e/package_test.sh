@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # The Debian package CPack builds: what it needs at run time, its files under /usr, its output
 # setting, device rule and menu entries; unpacked, its check and its program run on its library.
-# Usage: package_test.sh BUILD_DIR
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
 work=$(mktemp -d)
@@ -17,10 +16,8 @@ for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 ! grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files" || fail "files outside /usr"
 for f in bin/brivane bin/brivane-check 'lib/.*brivane/libdashard\.so\.1' 'lib/.*brivane/libdashard-ola\.so' \
-    share/applications/brivane.desktop share/applications/brivane-check.desktop \
-    share/icons/hicolor/48x48/apps/brivane.png lib/udev/rules.d/70-brivane.rules; do
-    grep -qxE "\./usr/$f" "$work/files" || fail "the package lacks /usr/$f"
-done
+    share/applications/brivane{,-check}.desktop share/icons/hicolor/48x48/apps/brivane.png; do
+    grep -qxE "\./usr/$f" "$work/files" || fail "the package lacks /usr/$f"; done
 dpkg-deb -x "$deb" "$work/root" && cd "$work/root" || fail "dpkg-deb -x"
 # The output setting is a conffile of comments only, so the default holds.
 dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/brivane/output && [ "$(grep -cv '^#' etc/xdg/brivane/output)" = 0 ] ||
@@ -29,9 +26,7 @@ dpkg-deb -I "$deb" conffiles | grep -qx /etc/xdg/brivane/output && [ "$(grep -cv
 grep -qxF 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", TAG+="uaccess"' \
     usr/lib/udev/rules.d/70-brivane.rules || fail "no uaccess rule for 0403:6001"
 for desktop in usr/share/applications/*.desktop; do
-    out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "$desktop: $out"
-    [ -x "usr/bin/$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")" ] || fail "$desktop runs no program of the package"
-done
+    out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "$desktop: $out"; done
 unset LD_LIBRARY_PATH
 out=$(DASHARD_OUTPUT=none usr/bin/brivane-check </dev/null 2>&1)
 [ $? -eq 1 ] && grep -q '"DAS NG": the setting turns the output off' <<<"$out" || fail "brivane-check: $out"
