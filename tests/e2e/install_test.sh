@@ -3,8 +3,7 @@
 # entry and icons are installed; the installed library opens the OLA output through the module
 # beside it, naming what is missing; the installed check follows ~/.config/brivane/output.
 set -u
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+stage=$(mktemp -d) && trap 'rm -rf "$stage"' EXIT
 fail() { echo "$*"; exit 1; }
 cmake --install "$1" --prefix "$stage" >/dev/null || fail "install failed"
 exe=$stage/bin/brivane lib=$(ls "$stage"/lib*/brivane/libdashard.so.1) || fail "no libdashard.so.1 installed"
@@ -22,12 +21,11 @@ ola_open() { # what the library must say, then a command prefix
         'import ctypes, sys; print(ctypes.CDLL(sys.argv[1]).DasCall(1, 0, None))' "$lib" 2>&1)
     [[ $out == *"$said"*$'\n-6' ]] || fail "expected \"$said\" and -6, got: $out"
 }
-module=$(dirname "$lib")/libdashard-ola.so
 # No olad in a network of its own: the module beside the library was loaded. Then libola hidden.
 ola_open "olad is not running on 127.0.0.1:9010" unshare -n
 ola_open "install the Debian package libola1" unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' \
-    "$(readlink -f "$(ldd "$module" | awk '$1 == "libola.so.1" { print $3 }')")"
-rm "$module"
+    "$(readlink -f "$(ldd "${lib%/*}/libdashard-ola.so" | awk '$1 == "libola.so.1" { print $3 }')")"
+rm "${lib%/*}/libdashard-ola.so"
 ola_open "libdashard-ola.so is missing: the installation is incomplete (reinstall the brivane package)"
 rm "$stage"/lib*/brivane/libdashard.so*
 out=$(XDG_RUNTIME_DIR=$stage QT_QPA_PLATFORM=offscreen timeout 5 "$exe" 2>&1)

@@ -3,8 +3,7 @@
 # setting, device rule and menu entries; unpacked, its check and its program run on its library.
 set -u
 fail() { echo "FAIL: $*"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=$work # Qt's runtime folder, not left in /tmp
 cpack --config "$1/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/log" 2>&1 || fail "cpack: $(cat "$work/log")"
 deb=$(ls "$work"/out/*.deb) && depends=$(dpkg-deb -f "$deb" Depends)

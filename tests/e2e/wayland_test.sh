@@ -7,8 +7,7 @@ set -u
 [ -d /tmp/.X11-unix ] || unshare -m true 2>/dev/null || { echo "skipped: no /tmp/.X11-unix"; exit 77; }
 [ -d /tmp/.X11-unix ] || exec unshare -m sh -c 'mount -t tmpfs -o mode=1777 tmpfs /tmp &&
     mkdir -m 1777 /tmp/.X11-unix && exec "$0" "$@"' "$0" "$@"
-dir=$(mktemp -d) app= weston=
-trap 'kill $app $weston 2>/dev/null; wait; rm -rf "$dir"' EXIT
+dir=$(mktemp -d) app= weston= && trap 'kill $app $weston 2>/dev/null; wait; rm -rf "$dir"' EXIT
 trap 'exit 1' INT TERM HUP
 fail() { echo "$*"; exit 1; }
 await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
