@@ -12,8 +12,7 @@ trap 'exit 1' INT TERM HUP
 fail() { echo "$*"; exit 1; }
 await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 xwindow() { xdotool search --onlyvisible --name '^Brivane$' 2>/dev/null | head -n1 | grep .; }
-export XDG_RUNTIME_DIR=$dir XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=brivane-$$
-unset QT_QPA_PLATFORM DISPLAY
+unset QT_QPA_PLATFORM DISPLAY && export XDG_RUNTIME_DIR=$dir XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=brivane-$$
 weston --backend=headless-backend.so --xwayland --socket="$WAYLAND_DISPLAY" --log="$dir/weston.log" >/dev/null 2>&1 & weston=$!
 await grep -qs 'xserver listening on display' "$dir/weston.log" || fail "weston offered no X display"
 export DISPLAY=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$dir/weston.log")
