@@ -148,7 +148,7 @@ TEST_F(E2e, WindowAtItsPlaceAndTheTraceFromTheStart)
 
 TEST_F(E2e, OnTheWireFromToggleToClearAndThroughAReceiverGone)
 {
-    // With no output chosen the toggle drives Art-Net on this machine, when its port is free.
+    // With no output chosen the toggle drives Art-Net here; checked only when 6454 is free.
     std::optional<nettest::UdpReceiver> receiver(std::in_place, 6454);
     if (!receiver->ok())
         receiver.emplace();
