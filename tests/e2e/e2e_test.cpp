@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
@@ -16,18 +17,22 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::run;
 
-// The program running. Past E2E_SUITE_SECONDS the suite ends it, removes its folders and exits
-// failed, before ctest's timeout would kill it with no clean-up.
+// The program running. Past E2E_SUITE_SECONDS, or at SIGTERM, SIGINT or SIGHUP, the suite ends
+// it, removes its folders and exits failed, before ctest's timeout would kill it with no clean-up.
 std::atomic<pid_t> g_running = -1;
-[[maybe_unused]] const bool g_bound = (std::thread([] {
-    std::this_thread::sleep_for(1s * E2E_SUITE_SECONDS);
+int g_wake[2];
+[[maybe_unused]] const bool g_bound = pipe(g_wake) == 0 && (std::thread([] {
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP })
+        std::signal(signal, [](int) { (void)!write(g_wake[1], "", 1); });
+    pollfd woken { g_wake[0], POLLIN, 0 };
+    while (poll(&woken, 1, E2E_SUITE_SECONDS * 1000) < 0)
+        ; // another signal: wait on
     if (const pid_t pid = g_running; pid > 0)
         kill(pid, SIGKILL);
     testsupport::TempFolder::removeAll();
-    std::fputs("past the suite's time bound: its program ended, its folders removed\n", stderr);
+    std::fputs("signalled or past the suite's time bound: its program ended, its folders removed\n", stderr);
     _exit(1);
-}).detach(),
-    true);
+}).detach(), true);
 
 // The first channels at these levels and the others at 0, in hex as the trace has them.
 std::string levels(std::vector<int> first)

@@ -3,6 +3,7 @@
 # entry and icons are installed; the installed library opens the OLA output through the module
 # beside it, naming what is missing; the installed check follows ~/.config/brivane/output.
 set -u
+[ "$(id -u)" = 0 ] || { echo "skipped: needs root for its private namespaces"; exit 77; }
 stage=$(mktemp -d) && trap 'rm -rf "$stage"' EXIT
 fail() { echo "$*"; exit 1; }
 cmake --install "$1" --prefix "$stage" >/dev/null || fail "install failed"
