@@ -93,59 +93,44 @@ TEST_F(Console, ClearZeroesEveryPageAndSendsTheClearedFrameAtOnce)
     EXPECT_EQ(recorder.calls[0].frame, Levels {});
 }
 
-// Each click: what DasCall returns, the commands sent with the caption during each, and after.
-TEST_F(Console, ToggleOpensStartsAndClosesSayingHowItGoes)
+// Each click of the toggle (C) or tick of the timer (T): what DasCall returns, the commands sent
+// with the caption during each, and the caption and kept result after.
+TEST_F(Console, ToggleAndTicksSayHowTheInterfaceGoes)
 {
     const struct
     {
+        char what;
         std::map<int32_t, int32_t> results;
         std::vector<std::string> sent; // "COMMAND CAPTION-DURING"
         std::string after;
         int32_t dasResult;
-    } clicks[] = {
-        { { { 1, -6 } }, { "1 DAS ON" }, "DAS NG", -6 }, // a failed open stays down
-        { { { 2, -1 } }, { "2 DAS OFF" }, "DAS OFF", -1 },
-        { { { 3, 5 } }, { "1 DAS ON", "3 DAS OK" }, "DAS OK", 5 },
-        { { { 2, 9 } }, { "2 DAS OFF" }, "DAS OFF", 9 },
+    } steps[] = {
+        { 'C', { { 1, -6 } }, { "1 DAS ON" }, "DAS NG", -6 }, // a failed open stays down
+        { 'T', { { 4, -3 } }, { "4 DAS NG" }, "DAS NG", -6 },
+        { 'C', {}, { "2 DAS OFF" }, "DAS OFF", 0 },
+        { 'T', { { 4, -3 } }, { "4 DAS OFF" }, "DAS OFF", 0 }, // up: failing sends are silent
+        { 'C', { { 3, 5 } }, { "1 DAS ON", "3 DAS OK" }, "DAS OK", 5 },
+        { 'C', { { 2, 9 } }, { "2 DAS OFF" }, "DAS OFF", 9 },
+        { 'C', {}, { "1 DAS ON", "3 DAS OK" }, "DAS OK", 0 },
+        { 'T', {}, { "4 DAS OK" }, "DAS OK", 0 },
+        { 'T', { { 4, -4 } }, { "4 DAS OK" }, "DAS NG", 0 }, // the interface lost after a good open
     };
-    for (const auto &click : clicks) {
+    c.pageTop = 32;
+    c.setLevel(5, 128);
+    for (const auto &step : steps) {
         recorder.calls.clear();
-        recorder.results = click.results;
-        c.clickToggle();
+        recorder.results = step.results;
+        step.what == 'C' ? c.clickToggle() : c.tick();
         std::vector<std::string> sent;
         for (const DasRecord &call : recorder.calls)
             sent.push_back(std::to_string(call.command) + " " + call.caption
-                + (call.length || call.hadBuffer ? " with arguments" : ""));
-        EXPECT_EQ(sent, click.sent) << click.after;
-        EXPECT_TRUE(c.toggle.text == click.after && c.dasResult == click.dasResult) << click.after;
+                + (call.command == 4 ? call.length == 512 && call.frame == frame() ? "" : " another frame"
+                        : call.length || call.hadBuffer ? " with arguments"
+                                                        : ""));
+        EXPECT_EQ(sent, step.sent) << step.after;
+        EXPECT_TRUE(c.toggle.text == step.after && c.dasResult == step.dasResult) << step.after;
     }
-}
-
-TEST_F(Console, TicksSendTheLiveFrameAndAFailureShowsOnlyAfterAGoodOpen)
-{
-    c.setLevel(1, 255);
-    c.pageTop = 32; // page 3
-    c.setLevel(5, 128);
-    recorder.results = { { 1, -6 }, { 4, -3 } };
-    c.tick(); // never opened
-    ASSERT_EQ(recorder.calls.size(), 1u);
-    EXPECT_TRUE(recorder.calls[0].command == 4 && recorder.calls[0].length == 512);
-    EXPECT_TRUE(recorder.calls[0].frame == frame() && frame()[36] == 128);
-    c.clickToggle(); // a failed open
-    c.toggle.text = "left alone";
-    c.tick();
-    EXPECT_EQ(c.toggle.text, "left alone");
-    c.clickToggle();
-    recorder.results = {};
-    c.clickToggle(); // open and start give 0
-    c.tick();
-    EXPECT_EQ(c.toggle.text, "DAS OK");
-    recorder.results[4] = -4;
-    c.tick();
-    EXPECT_EQ(c.toggle.text, "DAS NG");
-    c.clickToggle(); // closed: failing sends are silent
-    c.tick();
-    EXPECT_EQ(c.toggle.text, "DAS OFF");
+    EXPECT_EQ(frame()[36], 128);
 }
 
 } // namespace
