@@ -8,6 +8,8 @@
 
 namespace {
 
+using Levels = std::array<uint8_t, 512>;
+
 struct FakeSlider : core::Slider
 {
     int Position() const override { return position; }
@@ -31,17 +33,11 @@ struct FakeText : core::Panel, core::Button
     std::string text = "0";
 };
 
-// The console's state and controls, wired as the main window wires them.
-struct FakeConsole
+// The console's state and controls, wired as the main window wires them, and a recording DasCall.
+class Console : public ::testing::Test
 {
-    FakeSlider sliders[core::kFaders];
-    FakeText panels[core::kFaders], toggle;
-    core::Frame dmxBuf {};
-    uint8_t faderShown[core::kFaders] {};
-    int32_t pageTop = 0, dasResult = 0;
-    core::FaderBank bank { {}, {}, dmxBuf, faderShown, pageTop };
-
-    FakeConsole()
+protected:
+    void SetUp() override
     {
         for (int k = 1; k <= core::kFaders; ++k) {
             bank.sliders[k - 1] = &sliders[k - 1];
@@ -50,46 +46,39 @@ struct FakeConsole
         }
         toggle.text = "DAS起動";
         core::formCreate(dmxBuf, pageTop, dasResult);
+        recorder = { .caption = [this] { return toggle.text; } };
     }
+    void TearDown() override { recorder = {}; }
     void clickToggle() // a latching button flips before its click handler runs
     {
         toggle.down = !toggle.down;
         core::toggleClicked(toggle, dasResult, &DasCall);
     }
-    void tick() { core::tick(toggle, dasResult, dmxBuf, &DasCall); }
     void setLevel(int k, int level) { sliders[k - 1].SetPosition(255 - level); }
-};
+    Levels frame() const { return std::to_array(dmxBuf); }
 
-using Levels = std::array<uint8_t, 512>;
-using Commands = std::vector<int32_t>;
-
-class Console : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        recorder = {};
-        recorder.caption = [this] { return c.toggle.text; };
-    }
-    void TearDown() override { recorder = {}; }
-    Levels frame() const { return std::to_array(c.dmxBuf); }
-    FakeConsole c;
+    FakeSlider sliders[core::kFaders];
+    FakeText panels[core::kFaders], toggle;
+    core::Frame dmxBuf {};
+    uint8_t faderShown[core::kFaders] {};
+    int32_t pageTop = 0, dasResult = 0;
+    core::FaderBank bank { {}, {}, dmxBuf, faderShown, pageTop };
 };
 
 TEST_F(Console, ClearZeroesEveryPageAndSendsTheClearedFrameAtOnce)
 {
-    c.setLevel(1, 200);
-    c.pageTop = 64; // page 5
-    c.setLevel(16, 33);
-    c.toggle.text = "DAS OK";
+    setLevel(1, 200);
+    pageTop = 64; // page 5
+    setLevel(16, 33);
+    toggle.text = "DAS OK";
     recorder.results[4] = -4; // not looked at
-    core::clearAll(c.bank, &DasCall);
+    core::clearAll(bank, &DasCall);
     EXPECT_EQ(frame(), Levels {});
     for (int k = 1; k <= 16; ++k)
-        EXPECT_TRUE(c.sliders[k - 1].position == 255 && c.panels[k - 1].text == "0") << k;
-    EXPECT_TRUE(c.pageTop == 64 && c.toggle.text == "DAS OK");
-    ASSERT_EQ(recorder.commands(), Commands { 4 });
-    EXPECT_EQ(recorder.calls[0].length, 512);
+        EXPECT_TRUE(sliders[k - 1].position == 255 && panels[k - 1].text == "0") << k;
+    EXPECT_TRUE(pageTop == 64 && toggle.text == "DAS OK");
+    ASSERT_EQ(recorder.calls.size(), 1u);
+    EXPECT_TRUE(recorder.calls[0].command == 4 && recorder.calls[0].length == 512);
     EXPECT_EQ(recorder.calls[0].frame, Levels {});
 }
 
@@ -115,12 +104,12 @@ TEST_F(Console, ToggleAndTicksSayHowTheInterfaceGoes)
         { 'T', {}, { "4 DAS OK" }, "DAS OK", 0 },
         { 'T', { { 4, -4 } }, { "4 DAS OK" }, "DAS NG", 0 }, // the interface lost after a good open
     };
-    c.pageTop = 32;
-    c.setLevel(5, 128);
+    pageTop = 32;
+    setLevel(5, 128);
     for (const auto &step : steps) {
         recorder.calls.clear();
         recorder.results = step.results;
-        step.what == 'C' ? c.clickToggle() : c.tick();
+        step.what == 'C' ? clickToggle() : core::tick(toggle, dasResult, dmxBuf, &DasCall);
         std::vector<std::string> sent;
         for (const DasRecord &call : recorder.calls)
             sent.push_back(std::to_string(call.command) + " " + call.caption
@@ -128,7 +117,7 @@ TEST_F(Console, ToggleAndTicksSayHowTheInterfaceGoes)
                         : call.length || call.hadBuffer ? " with arguments"
                                                         : ""));
         EXPECT_EQ(sent, step.sent) << step.after;
-        EXPECT_TRUE(c.toggle.text == step.after && c.dasResult == step.dasResult) << step.after;
+        EXPECT_TRUE(toggle.text == step.after && dasResult == step.dasResult) << step.after;
     }
     EXPECT_EQ(frame()[36], 128);
 }

@@ -7,13 +7,7 @@ DasRecorder recorder;
 
 extern "C" int32_t DasCall(int32_t command, int32_t length, uint8_t *buffer)
 {
-    DasRecord &record = recorder.calls.emplace_back();
-    record.command = command;
-    record.length = length;
-    record.hadBuffer = buffer != nullptr;
-    if (buffer && length > 0)
-        std::copy_n(buffer, std::min(length, 512), record.frame.begin());
-    if (recorder.caption)
-        record.caption = recorder.caption();
+    recorder.calls.push_back({ command, length, buffer != nullptr, {}, recorder.caption ? recorder.caption() : "" });
+    std::copy_n(buffer, buffer ? std::clamp(length, 0, 512) : 0, recorder.calls.back().frame.begin());
     return recorder.results[command];
 }
