@@ -4,7 +4,6 @@
 #include "output_config.h"
 
 #include <arpa/inet.h>
-#include <string>
 #include <tuple>
 
 namespace {
@@ -24,8 +23,7 @@ std::string written(const das::OutputConfig &c)
         FUZZ_CHECK(dotted(c.host) && c.port >= 1 && c.universe >= 0 && c.universe <= 32767);
         return "artnet:" + c.host + ":" + std::to_string(c.port) + universe;
     case das::OutputKind::Sacn:
-        FUZZ_CHECK((c.host.empty() || dotted(c.host)) && c.port == 5568);
-        FUZZ_CHECK(c.universe >= 1 && c.universe <= 63999);
+        FUZZ_CHECK((c.host.empty() || dotted(c.host)) && c.port == 5568 && c.universe >= 1 && c.universe <= 63999);
         return "sacn" + (c.host.empty() ? "" : ":" + c.host) + universe;
     case das::OutputKind::UsbPro: // no device: whichever widget answers
         return c.device.empty() ? "usbpro" : "usbpro:" + c.device;

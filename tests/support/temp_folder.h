@@ -22,27 +22,24 @@ public:
         if (mkdtemp(path.data()))
             s_live.insert(m_path = path);
     }
-    ~TempFolder()
-    {
-        std::lock_guard lock(s_mutex);
-        if (s_live.erase(m_path))
-            std::filesystem::remove_all(m_path, s_ignored);
-    }
+    ~TempFolder() { remove(m_path); }
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
     const std::string &path() const { return m_path; }
     std::string operator/(const std::string &name) const { return m_path + "/" + name; }
-    static void removeAll()
-    {
-        std::lock_guard lock(s_mutex);
-        for (const auto &path : s_live)
-            std::filesystem::remove_all(path, s_ignored);
-    }
+    static void removeAll() { remove(""); }
 
 private:
+    // Removes `path`, or with "" every folder still there.
+    static void remove(const std::string &path)
+    {
+        std::lock_guard lock(s_mutex);
+        std::error_code ignored;
+        for (auto at = s_live.begin(); at != s_live.end();)
+            at = path.empty() || *at == path ? (std::filesystem::remove_all(*at, ignored), s_live.erase(at)) : ++at;
+    }
     inline static std::mutex s_mutex;
     inline static std::set<std::string> s_live;
-    inline static std::error_code s_ignored; // guarded by s_mutex
     std::string m_path;
 };
 
