@@ -1,4 +1,3 @@
-// A UDP receiver on loopback for the network output tests and the end-to-end tests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,7 +11,7 @@ namespace nettest {
 
 using Packet = std::vector<uint8_t>;
 
-// A UDP socket bound to `address`:`port` (host order; port 0 picks a free one).
+// A UDP socket on `address`:`port` (host order; port 0: any free one), for output and e2e tests.
 class UdpReceiver
 {
 public:
@@ -44,9 +43,9 @@ public:
     // when the sender is not quiet within `boundMs`.
     bool drain(int quietMs = 0, int boundMs = 5000)
     {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-        while (receive(quietMs))
-            if (std::chrono::steady_clock::now() > end)
+        using clock = std::chrono::steady_clock;
+        for (const auto end = clock::now() + std::chrono::milliseconds(boundMs); receive(quietMs);)
+            if (clock::now() > end)
                 return false;
         return true;
     }

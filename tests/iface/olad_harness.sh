@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# `olad_harness.sh PROBE CHECK`: the ola output through das_trace_probe, and brivane-check, in a
-# private network namespace: with no daemon, then against an olad of its own (Dummy plugin only,
-# patched to universe 1, run as nobody) that dies and returns between the probe's calls, which
-# call back as `olad_harness.sh start|stop|fetch DIR`. Exits 77 (skipped) without root or tools.
+# `olad_harness.sh PROBE CHECK`: the ola output and brivane-check in a network of their own, with
+# no daemon, then with an olad (Dummy plugin patched to universe 1, run as nobody) that dies and
+# returns between the probe's calls (`olad_harness.sh start|stop|fetch DIR`). 77: skipped.
 set -u
 up() { (exec 3<>/dev/tcp/127.0.0.1/9010) 2>/dev/null; }
 start() {
@@ -51,10 +50,8 @@ inside() {
         "sh:bash $0 start $dir" 1,0 4,512 "sh:bash $0 fetch $dir"
     exit $rc
 }
-case ${1:-} in
-start | stop | fetch) "$1" "$2"; exit ;;
-inside) inside "$2" "$3" ;;
-esac
+[[ ${1:-} == @(start|stop|fetch) ]] && { "$1" "$2"; exit; }
+[[ ${1:-} == inside ]] && inside "$2" "$3"
 for tool in unshare setpriv ip olad; do command -v "$tool" >/dev/null || skip="no $tool"; done
 [[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null || skip="needs root and network namespaces"
 [[ -z ${skip:-} ]] || { echo "olad_harness: skipped: $skip"; exit 77; }
