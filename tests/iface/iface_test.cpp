@@ -40,10 +40,11 @@ std::vector<std::string> tracedCalls(const std::string &path)
     return calls;
 }
 
-// A row: `command` runs in a folder of its own holding `files` (path and text; "<dir>" makes a
-// folder, "<0000>TEXT" a file nobody may read), with HOME=h and XDG_CONFIG_DIRS=s1:s2 there. What
-// it prints (folder name cut out) holds `part`, then `result`: a probe's DasCall results as a
-// pattern ending in a space, else the exit status. `frames`: those its trace holds, oldest first.
+// One row. `command` runs through sh in a folder of its own, with HOME=h and XDG_CONFIG_DIRS=s1:s2
+// there, once `files` are written there (path, text; "<dir>" makes a folder, "<0000>TEXT" a file
+// nobody may read). What it prints, the folder's name cut out, must hold `part`. `result`: for a
+// probe, a pattern for its one line of DasCall results (ending in a space); else its exit status.
+// `frames`: the numbers of the frames its trace files hold, oldest first.
 struct Case
 {
     std::string command;
@@ -89,12 +90,11 @@ TEST(DasCall, CodesSettingCheckExportsAndTrace)
         // A bad variable fails, naming the accepted forms, even over a good file.
         { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + open, { { u, "none" } },
             ": unknown output kind \"dmx4all\" (accepted forms: ", "-5 " },
-        { open, {}, "", "0 " }, // nothing anywhere: the default, which the check shows
+        // Defaults filled in, as brivane-check shows them, and a form refused with its reason.
+        { open, {}, "", "0 " }, // nothing set anywhere: the default opens
         { check, {}, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n", "0" },
-        { "DASHARD_OUTPUT=sacn@63999" + check, {}, "63999 to its multicast group 239.255.249.255",
-            "0" },
-        { "DASHARD_OUTPUT=sacn@0" + open, {}, "\"sacn@0\": universe out of range",
-            "-5 " }, // says why
+        { "DASHARD_OUTPUT=sacn@63999" + check, {}, "multicast group 239.255.249.255", "0" },
+        { "DASHARD_OUTPUT=sacn@0" + open, {}, ": universe out of range", "-5 " },
         // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
         // comment lines passed over), then each system folder in order, a relative one passed over.
         { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
