@@ -1,43 +1,33 @@
 #!/usr/bin/env bash
-# `olad_harness.sh PROBE CHECK`: the ola output through das_trace_probe, and brivane-check, in a
-# private network namespace: with no daemon, then against an olad of its own (Dummy plugin only,
-# patched to universe 1, run as nobody) that dies and returns between the probe's calls, which
-# call back as `olad_harness.sh start|stop|fetch DIR`. Exits 77 (skipped) without root or tools.
+# `olad_harness.sh PROBE CHECK`: the ola output and brivane-check in a network of their own, with
+# no daemon, then with an olad (Dummy plugin patched to universe 1, run as nobody) that dies and
+# returns between the probe's calls (`olad_harness.sh start|stop|fetch DIR`). 77: skipped.
 set -u
 up() { (exec 3<>/dev/tcp/127.0.0.1/9010) 2>/dev/null; }
-
 start() {
     setpriv --reuid=nobody --regid=nogroup --clear-groups olad --config-dir "$1" \
         --no-register-with-dns-sd --log-level 3 >>"$1/olad.log" 2>&1 </dev/null &
     echo $! >"$1/olad.pid"
-    for ((i = 0; i < 200; i++)); do up && return; sleep 0.02; done
-    cat "$1/olad.log" >&2; return 1
+    for ((i = 0; i < 200; i++)); do up && return; sleep 0.02; done; cat "$1/olad.log" >&2; return 1
 }
-
 # Ends the daemon and forgets it, so that a later stop hits no reused PID; a zombie counts as gone.
 stop() {
-    local pid
-    pid=$(cat "$1/olad.pid" 2>/dev/null) && rm "$1/olad.pid" && kill "$pid" || return 0
+    local pid; pid=$(cat "$1/olad.pid" 2>/dev/null) && rm "$1/olad.pid" && kill "$pid" || return 0
     for ((i = 0; i < 250; i++)); do [[ $(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null) == [^Z] ]] || return 0; sleep 0.02; done
     kill -KILL "$pid"
 }
-
 # Says "read" once universe 1 holds the probe's frame (byte i is i), asking olad's web server.
 fetch() {
     local want="\"dmx\":[$(seq -s, 0 255),$(seq -s, 0 255)]"
     for ((i = 0; i < 100; i++)); do
         { exec 3<>/dev/tcp/127.0.0.1/9090 && printf 'GET /get_dmx?u=1 HTTP/1.0\r\n\r\n' >&3 &&
-            tr -d ' \r\n' <&3; } 2>/dev/null | grep -qF "$want" && echo read && return
-        sleep 0.02
-    done
-    echo unread
+            tr -d ' \r\n' <&3; } 2>/dev/null | grep -qF "$want" && echo read && return; sleep 0.02
+    done; echo unread
 }
-
 expect() { # REGEX COMMAND...: all the command prints must match
     local got=$(timeout 30 "${@:2}" 2>&1)
     [[ $got =~ ^$1$ ]] || { echo "FAILED: ${*:2}"$'\n'"$got"; rc=1; }
 }
-
 inside() {
     ip link set lo up && dir=$(mktemp -d /tmp/das-olad.XXXXXX) || exit 1
     trap 'stop "$dir"; rm -rf "$dir"' EXIT
@@ -46,10 +36,8 @@ inside() {
     expect $'dashard: cannot open output "ola": [^\n]*\n-6 ' "$1" 1,0
     up && echo "FAILED: a daemon was started" && rc=1
     expect '.*olad is not running on 127.0.0.1:9010.*' "$2"
-    for plugin in artnet e131 espnet ftdidmx gpio karate kinet milinst opendmx openpixelcontrol \
-        osc pathport renard sandnet shownet spi stageprofi uartdmx usbdmx usbserial; do
-        echo "enabled = false" >"$dir/ola-$plugin.conf"
-    done
+    echo "enabled = false" | tee "$dir"/ola-{artnet,e131,espnet,ftdidmx,gpio,karate,kinet,milinst,opendmx}.conf \
+        "$dir"/ola-{openpixelcontrol,osc,pathport,renard,sandnet,shownet,spi,stageprofi,uartdmx,usbdmx,usbserial}.conf >/dev/null
     echo "1-1-O-0 = 1" >"$dir/ola-port.conf"
     chown -R nobody:nogroup "$dir" && start "$dir" || exit 1
     # The check finds the patched universe only.
@@ -62,11 +50,8 @@ inside() {
         "sh:bash $0 start $dir" 1,0 4,512 "sh:bash $0 fetch $dir"
     exit $rc
 }
-
-case ${1:-} in
-start | stop | fetch) "$1" "$2"; exit ;;
-inside) inside "$2" "$3" ;;
-esac
+[[ ${1:-} == @(start|stop|fetch) ]] && { "$1" "$2"; exit; }
+[[ ${1:-} == inside ]] && inside "$2" "$3"
 for tool in unshare setpriv ip olad; do command -v "$tool" >/dev/null || skip="no $tool"; done
 [[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null || skip="needs root and network namespaces"
 [[ -z ${skip:-} ]] || { echo "olad_harness: skipped: $skip"; exit 77; }

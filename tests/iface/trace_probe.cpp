@@ -1,7 +1,6 @@
-// Runs its arguments as DasCalls in a fresh process, so the library meets its variables at its
-// first call, then prints the results on stderr, after anything the library said there.
-// "C,L" calls command C with length L and a frame (byte i is i), "C,L,0" with no buffer; "sN"
-// sends N frames numbered 0, 1, ... in their first two levels; "sh:COMMAND" runs the command.
+// Runs its arguments as DasCalls and prints the results on stderr: "C,L" calls command C, length L,
+// a frame (byte i is i); "C,L,0" no buffer; "sN" sends N frames numbered 0.. in their first two
+// levels; "sh:COMMAND" runs the command.
 #include "dashard.h"
 
 #include <cstdio>
