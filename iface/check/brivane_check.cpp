@@ -12,7 +12,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <grp.h>
@@ -29,8 +28,6 @@
 namespace {
 
 using namespace das;
-
-constexpr std::chrono::milliseconds kWidgetWait { 500 };
 
 constexpr const char *kUsage = R"(Usage: brivane-check [--scan] [--wait]
 
@@ -166,7 +163,7 @@ bool checkUsbPro(const OutputConfig &config, std::string &why)
     } else if (!deviceUsable(config.device, why)) {
         return false;
     }
-    const std::vector<WidgetReply> replies = askWidgets(devices, kWidgetWait);
+    const std::vector<WidgetReply> replies = askWidgets(devices, kWidgetAnswerWait);
     const WidgetReply *chosen = nullptr;
     for (const WidgetReply &reply : replies) {
         line("Device", reply.device + ": " + widgetText(reply));
@@ -286,7 +283,7 @@ int scan()
         return 1;
     }
     int widgets = 0;
-    for (const WidgetReply &reply : askWidgets(devices, kWidgetWait)) {
+    for (const WidgetReply &reply : askWidgets(devices, kWidgetAnswerWait)) {
         std::printf("%s: %s\n", reply.device.c_str(), widgetText(reply).c_str());
         widgets += reply.answered ? 1 : 0;
     }

@@ -24,7 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr milliseconds kAnswerWait { 500 };
 constexpr milliseconds kSendBudget { 15 };
 constexpr milliseconds kStopBudget { 20 };
 constexpr milliseconds kStallLimit { 2000 };
@@ -147,7 +146,7 @@ std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why
         return nullptr;
     }
     std::vector<WidgetReply> replies;
-    SerialPort port = firstWidget(devices, kAnswerWait, replies);
+    SerialPort port = firstWidget(devices, kWidgetAnswerWait, replies);
     if (port.isOpen())
         return std::make_unique<UsbProOutput>(std::move(port));
     why = detect ? "no widget answered:" : "";

@@ -12,6 +12,9 @@
 
 namespace das {
 
+// How long a widget has to answer the two requests, at an open and in brivane-check alike.
+inline constexpr std::chrono::milliseconds kWidgetAnswerWait { 500 };
+
 // Serial devices that may be DMX USB Pro widgets, in the order they are tried: the entries of
 // /dev/serial/by-id whose names contain FTDI, ENTTEC or DMX (any case), by name; where that
 // folder does not exist, /dev/ttyUSB* by number. No other serial device is ever a candidate.
