@@ -40,6 +40,8 @@ public:
 // Position, while the thumb is dragged too, and SetPosition to the current value runs nothing.
 class TScrollBar : public TControl<QScrollBar>, public core::Slider
 {
+    Q_OBJECT
+
 public:
     explicit TScrollBar(QWidget *Owner);
     int Min() const { return minimum(); }
@@ -55,6 +57,8 @@ public:
 // A framed caption.
 class TPanel : public TControl<QLabel>, public core::Panel
 {
+    Q_OBJECT
+
 public:
     explicit TPanel(QWidget *Owner);
     void SetText(std::string_view text) override { TControl::SetText(text); }
@@ -64,6 +68,8 @@ public:
 // mouse. A button with a GroupIndex latches: each click flips Down before OnClick runs.
 class TSpeedButton : public TControl<QToolButton>, public core::Button
 {
+    Q_OBJECT
+
 public:
     explicit TSpeedButton(QWidget *Owner);
     void SetFlat(bool flat) { setAutoRaise(flat); }
