@@ -30,7 +30,7 @@ done
 
 # Build what the run needs.
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIVANE_BENCH=ON >/dev/null ||
         die "configuring $build failed"
 fi
 cmake --build "$build" -j2 --target brivane brivane_floor desktop_probe >"$build/desktop-bench-build.log" 2>&1 ||

@@ -3,6 +3,10 @@
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
     return()
 endif()
+if(NOT BRIVANE_DEB_FLAGS)
+    message(WARNING "the binaries were built without Debian's hardening flags; for a package to "
+                    "install, configure with -DBRIVANE_DEB_FLAGS=ON and build again")
+endif()
 # dpkg-shlibdeps wants to run beside a debian/control file, which may be empty.
 file(REMOVE_RECURSE "${BRIVANE_SHLIBDEPS_WORK}")
 file(WRITE "${BRIVANE_SHLIBDEPS_WORK}/debian/control" "")

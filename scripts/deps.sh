@@ -1,14 +1,15 @@
 # Sourced by scripts/run and scripts/test, or run on its own: makes sure the Debian packages the
 # console's build, tests and package need are installed. As root it installs what is missing;
-# otherwise it prints the apt-get line and stops.
+# otherwise it prints the apt-get line and stops. Every name is one that Debian 12 and Debian 13
+# both have (libclang-rt-dev is the default clang's runtime on each).
 brivane_packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libgl-dev fonts-ipafont-gothic
     libola-dev ola
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux weston xwayland qt6-wayland
-    librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-14-dev
-    file libxcb1-dev python3
+    librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-dev
+    file libxcb1-dev python3 groff-base
 )
 
 brivane_missing_packages() {
@@ -34,10 +35,14 @@ brivane_install_deps() {
     DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 apt-get install -y -qq $missing >/dev/null
 }
 
+# Further cmake options for brivane_build; a build folder keeps what it was configured with.
+brivane_cmake_options=()
+
 brivane_build() { # build directory, build type, targets...
     local dir=$1 type=$2
     shift 2
-    cmake -S "$brivane_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" >/dev/null
+    cmake -S "$brivane_root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
+        "${brivane_cmake_options[@]}" >/dev/null
     cmake --build "$dir" -j"$(nproc)" "$@"
 }
 

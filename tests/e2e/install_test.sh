@@ -24,8 +24,10 @@ ola_open() { # what the library must say, then a command prefix
 }
 # No olad in a network of its own: the module beside the library was loaded. Then libola hidden.
 ola_open "olad is not running on 127.0.0.1:9010" unshare -n
-ola_open "install the Debian package libola1" unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' \
-    "$(readlink -f "$(ldd "${lib%/*}/libdashard-ola.so" | awk '$1 == "libola.so.1" { print $3 }')")"
+# The package named is the one that holds the client library the module binds.
+libola=$(readlink -f "$(ldd "${lib%/*}/libdashard-ola.so" | awk '$1 == "libola.so.1" { print $3 }')")
+ola_open "install the Debian package $(dpkg -S "$libola" | cut -d: -f1)" \
+    unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' "$libola"
 rm "${lib%/*}/libdashard-ola.so"
 ola_open "libdashard-ola.so is missing: the installation is incomplete (reinstall the brivane package)"
 rm "$stage"/lib*/brivane/libdashard.so*

@@ -26,7 +26,7 @@ std::string libraryFolder()
 // The module once loaded, else null and why not. A module that loaded stays loaded for the
 // rest of the process: an open output runs its code, unloading between opens gains nothing,
 // and leak reports can only name the frames of a library that is still mapped. A failure is
-// tried again at the next open, so installing libola1 needs no restart.
+// tried again at the next open, so installing the OLA client needs no restart.
 const OlaModule *loadOlaModule(std::string &why)
 {
     static std::mutex mutex;
