@@ -35,6 +35,10 @@ const OlaModule *loadOlaModule(std::string &why)
     if (module)
         return module;
     const std::string path = libraryFolder() + '/' + kOlaModuleFile;
+    if (!kOlaModuleBuilt) {
+        why = "this libdashard was built without the OLA output (libola-dev was missing)";
+        return nullptr;
+    }
     if (access(path.c_str(), F_OK) != 0) {
         why = "the OLA output module " + path
             + " is missing: the installation is incomplete (reinstall the brivane package)";

@@ -21,6 +21,8 @@ inline constexpr const char *kOlaModuleFile = "libdashard-ola.so";
 inline constexpr const char *kOlaModuleEntry = "dashard_ola_module";
 // The Debian package of the OLA client, as the build found it on the system (libola1, libola1t64).
 inline constexpr const char *kOlaPackage = DASHARD_OLA_PACKAGE;
+// Whether this build made the module at all: it needs OLA's development files.
+inline constexpr bool kOlaModuleBuilt = DASHARD_OLA_MODULE;
 
 // Asks olad on 127.0.0.1 (port from `config`, else 9010) whether it answers and whether universe
 // config.universe (default 1) exists, that is has a patched port. Sends no DMX, never starts a
