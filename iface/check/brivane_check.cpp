@@ -3,6 +3,7 @@
 // Everything it decides goes through the output library's own code: the setting lookup and
 // parser, the widget question, the OLA module.
 #include "backend.h"
+#include "backends/net_scan.h"
 #include "backends/ola_module.h"
 #include "backends/opendmx_output.h"
 #include "backends/usbpro_probe.h"
@@ -15,8 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <grp.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <string>
 #include <string_view>
@@ -34,27 +33,21 @@ constexpr const char *kUsage = R"(Usage: brivane-check [--scan] [--wait]
 Says which DMX output the Brivane console would drive, where that setting comes from
 (DASHARD_OUTPUT, a settings file and line, or the default), and checks it without sending
 a DMX frame: a serial device's presence and access, whether a USB Pro widget answers, whether
-olad has the universe, the route and local address Art-Net or sACN frames would leave from.
+olad has the universe, the interface and local address Art-Net or sACN frames would leave from.
 
-  --scan    list every serial device that may be a DMX USB Pro widget, and which answer
+  --scan    list every serial device that may be a DMX USB Pro widget, and which answer;
+            for an Art-Net or sACN setting, also send one ArtPoll and list the nodes that
+            answer, and listen 3 s for other sources of the sACN universe
   --wait    wait for Enter before leaving (the menu entry's terminal closes when it ends)
   --help    show this text
 
 Exit status: 0 when the interface button would open the output, 1 when it would not,
-2 for bad usage.
+2 for bad usage. With --scan: 0 when something answered and nothing was warned of, else 1.
 )";
 
 void line(const std::string &label, const std::string &text)
 {
     std::printf("%-9s %s\n", (label + ":").c_str(), text.c_str());
-}
-
-std::string ipv4Text(uint32_t hostOrder)
-{
-    in_addr address { htonl(hostOrder) };
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
 }
 
 std::string sourceText(const OutputSetting &setting)
@@ -73,15 +66,14 @@ std::string sourceText(const OutputSetting &setting)
     return "no setting in DASHARD_OUTPUT or " + searched + ": the default";
 }
 
-// Where an Art-Net or sACN output sends: its host, or for sACN without one the universe's
-// multicast group. The parser has filled in every default.
-uint32_t destination(const OutputConfig &config)
+// Where an Art-Net or sACN output sends, or what is wrong with it.
+std::string destinationText(const OutputConfig &config)
 {
-    if (config.host.empty())
-        return sacnMulticastGroup(uint16_t(config.universe));
-    in_addr parsed {};
-    inet_pton(AF_INET, config.host.c_str(), &parsed);
-    return ntohl(parsed.s_addr);
+    NetTarget target;
+    std::string why;
+    if (!resolveNetTarget(config, target, why))
+        return config.host.empty() ? "(" + why + ")" : config.host;
+    return ipv4Text(target.host);
 }
 
 // What pressing the button would drive, in the operator's words.
@@ -89,12 +81,12 @@ std::string describe(const OutputConfig &config)
 {
     switch (config.kind) {
     case OutputKind::ArtNet:
-        return "Art-Net to " + config.host + ":" + std::to_string(config.port) + ", port-address "
-            + std::to_string(config.universe);
+        return "Art-Net to " + destinationText(config) + ":" + std::to_string(config.port)
+            + ", port-address " + std::to_string(config.universe);
     case OutputKind::Sacn:
         return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
-            + (config.host.empty() ? "its multicast group " : "")
-            + ipv4Text(destination(config));
+            + (config.host.empty() ? "its multicast group " : "") + destinationText(config)
+            + ", priority " + std::to_string(config.priority);
     case OutputKind::UsbPro:
         return config.device.empty()
             ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
@@ -192,56 +184,13 @@ bool checkOpenDmx(const OutputConfig &config, std::string &why)
     return true;
 }
 
-// The interface a local address belongs to, for saying where frames leave.
-std::string interfaceOf(in_addr local)
-{
-    ifaddrs *all = nullptr;
-    if (::getifaddrs(&all) != 0)
-        return {};
-    std::string name;
-    for (const ifaddrs *each = all; each; each = each->ifa_next) {
-        if (each->ifa_addr && each->ifa_addr->sa_family == AF_INET
-            && reinterpret_cast<const sockaddr_in *>(each->ifa_addr)->sin_addr.s_addr
-                == local.s_addr) {
-            name = each->ifa_name;
-            break;
-        }
-    }
-    ::freeifaddrs(all);
-    return name;
-}
-
-// Asks the routing table, through a connected UDP socket that never sends, whether the frames
-// have a way out and from which local address.
+// Says which interface and local address the frames leave by, as the open decided it.
 bool checkRoute(const OutputConfig &config, std::string &why)
 {
-    const uint32_t host = destination(config);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        why = std::string("cannot create a UDP socket: ") + std::strerror(errno);
+    NetTarget target;
+    if (!resolveNetTarget(config, target, why))
         return false;
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(config.port);
-    to.sin_addr.s_addr = htonl(host);
-    sockaddr_in from {};
-    socklen_t size = sizeof from;
-    const bool routed = ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr *>(&from), &size) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!routed) {
-        // The output still opens (the button shows "DAS OK") and sends once a route appears.
-        line("Warning", "no route to " + ipv4Text(host) + " (" + std::strerror(error)
-                + "): frames are dropped until the network is up");
-        return true;
-    }
-    const std::string name = interfaceOf(from.sin_addr);
-    line("Route", "frames leave from " + ipv4Text(ntohl(from.sin_addr.s_addr))
-            + (name.empty() ? "" : " (" + name + ")"));
+    line("Route", "frames leave " + describePath(target.path));
     return true;
 }
 
@@ -274,20 +223,38 @@ bool checkOutput(const OutputConfig &config, std::string &why)
     return false;
 }
 
+// The network side of the scan, for an Art-Net or sACN setting in force: what answers there.
+// True when something answered and nothing needs a warning.
+bool scanNetworkSide(int &found)
+{
+    OutputSetting setting;
+    std::string why;
+    const auto config = findOutputSetting(setting, why);
+    if (!config || (config->kind != OutputKind::ArtNet && config->kind != OutputKind::Sacn))
+        return true;
+    const ScanReport report = scanNetwork(*config, kScanWait);
+    for (const std::string &text : report.lines)
+        std::printf("%s\n", text.c_str());
+    for (const std::string &text : report.warnings)
+        std::printf("Warning: %s\n", text.c_str());
+    found += report.found;
+    return report.warnings.empty();
+}
+
 int scan()
 {
+    int found = 0;
     const std::vector<std::string> devices = usbProCandidates();
-    if (devices.empty()) {
+    if (devices.empty())
         std::printf("No USB serial device that looks like a DMX interface "
                     "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).\n");
-        return 1;
-    }
-    int widgets = 0;
-    for (const WidgetReply &reply : askWidgets(devices, kWidgetAnswerWait)) {
+    for (const WidgetReply &reply :
+        devices.empty() ? std::vector<WidgetReply> {} : askWidgets(devices, kWidgetAnswerWait)) {
         std::printf("%s: %s\n", reply.device.c_str(), widgetText(reply).c_str());
-        widgets += reply.answered ? 1 : 0;
+        found += reply.answered ? 1 : 0;
     }
-    return widgets > 0 ? 0 : 1;
+    const bool quiet = scanNetworkSide(found);
+    return found > 0 && quiet ? 0 : 1;
 }
 
 // Everything but --wait: the check or the scan, and its exit status.

@@ -34,6 +34,7 @@ std::string describe(const OutputSetting &setting)
 
 std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why)
 {
+    why.clear();
     switch (config.kind) {
     case OutputKind::ArtNet:
         return openArtNet(config, why);
@@ -110,6 +111,10 @@ int Dispatcher::open()
         printDiagnostic("cannot open output " + describe(setting) + ": " + why);
         return DAS_E_UNAVAILABLE;
     }
+    if (!why.empty()) {
+        m_note = "output " + describe(setting) + ": " + why;
+        printDiagnostic(m_note);
+    }
     return DAS_OK;
 }
 
@@ -153,6 +158,8 @@ int32_t libraryCall(int32_t command, int32_t length, const uint8_t *buffer) noex
             std::chrono::steady_clock::now() - state.origin);
         const bool frame = command == DAS_CMD_SEND && length == DAS_FRAME_SIZE && buffer;
         state.trace.record(micros.count(), command, length, result, frame ? buffer : nullptr);
+        if (const std::string note = state.dispatcher.takeNote(); !note.empty())
+            state.trace.note(note);
         return result;
     } catch (...) {
         return DAS_E_INTERNAL;

@@ -13,18 +13,28 @@ enum class OutputKind { None, ArtNet, Sacn, UsbPro, OpenDmx, Ola };
 struct OutputConfig
 {
     OutputKind kind = OutputKind::ArtNet;
-    std::string host;     // artnet, sacn: dotted IPv4; empty means the kind's default
-    uint16_t port = 0;    // artnet: UDP port (default 6454); sacn: always 5568
-    int universe = -1;    // artnet: port-address 0-32767 (default 0); sacn, ola: 1-63999 (default 1)
-    std::string device;   // usbpro, opendmx: the tty path (usbpro: empty = the first that answers)
+    // artnet, sacn: dotted IPv4; empty means the kind's default (artnet: 127.0.0.1, or with an
+    // interface named, that interface's broadcast address; sacn: the universe's multicast group)
+    std::string host;
+    uint16_t port = 0; // artnet: UDP port (default 6454); sacn: always 5568
+    // artnet: port-address 0-32767 (default 0); sacn: 1-63999 (default 1); ola: OLA's own
+    // universe id, 0-4294967295 (default 1)
+    int64_t universe = -1;
+    std::string device; // usbpro, opendmx: the tty path (usbpro: empty = the first that answers)
+    // artnet, sacn: the network interface frames leave by, a name or one of its IPv4 addresses;
+    // empty lets the routing table choose
+    std::string interface;
+    int priority = 100; // sacn: 0-200, as receivers merge sources
 };
 
 // The accepted forms, for messages.
 inline constexpr std::string_view kOutputForms
-    = "artnet[:HOST[:PORT]][@U] | sacn[:HOST][@U] | usbpro[:DEVICE] | opendmx:DEVICE | ola[@U] | none";
+    = "artnet[:HOST[:PORT]][@U][,if=INTERFACE] | sacn[:HOST][@U][,if=INTERFACE][,priority=P] | "
+      "usbpro[:DEVICE] | opendmx:DEVICE | ola[@U] | none";
 
-// Parses KIND[:TARGET][@UNIVERSE]. Empty text means the default output (Art-Net to 127.0.0.1,
-// port-address 0). On a malformed value returns nullopt and says what is wrong in `why`.
+// Parses KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...]. Empty text means the default output
+// (Art-Net to 127.0.0.1, port-address 0). On a malformed value returns nullopt and says what is
+// wrong in `why`.
 std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
 
 } // namespace das

@@ -166,4 +166,15 @@ void Trace::fail(const char *what, int error)
     printDiagnostic(std::string(what) + " \"" + m_path + "\": " + std::strerror(error));
 }
 
+void Trace::note(std::string_view message)
+{
+    if (m_fd < 0)
+        return;
+    std::string line = "# ";
+    line.append(message);
+    line.push_back('\n');
+    if (writeAll(m_fd, line.data(), line.size()) == 0)
+        m_size += line.size();
+}
+
 } // namespace das

@@ -43,6 +43,9 @@ public:
     void record(
         int64_t micros, int32_t command, int32_t length, int32_t result, const uint8_t *levels);
 
+    // Appends "# MESSAGE", a line that is not a call: what an open decided by itself.
+    void note(std::string_view message);
+
 private:
     bool stillOurs() const;
     void reopen();

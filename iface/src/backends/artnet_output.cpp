@@ -3,7 +3,6 @@
 #include "backends/udp_output.h"
 #include "encode/artnet.h"
 
-#include <arpa/inet.h>
 
 namespace das {
 
@@ -37,23 +36,16 @@ private:
 
 std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why)
 {
-    const std::string host = config.host.empty() ? "127.0.0.1" : config.host;
-    in_addr address {};
-    if (inet_pton(AF_INET, host.c_str(), &address) != 1) {
-        why = "\"" + host + "\" is not a dotted IPv4 address";
+    NetTarget to;
+    if (!resolveNetTarget(config, to, why))
         return nullptr;
-    }
-    const int universe = config.universe < 0 ? 0 : config.universe;
-    if (universe > kArtNetMaxPortAddress) {
-        why = "port-address out of range 0-32767";
-        return nullptr;
-    }
-    auto output = std::make_unique<ArtNetOutput>(static_cast<uint16_t>(universe));
+    auto output = std::make_unique<ArtNetOutput>(to.universe);
     // Broadcast is always allowed: whether HOST is a directed broadcast address depends on the
     // interfaces, and the user who names one means it.
-    if (!output->socket().open(ntohl(address.s_addr), config.port == 0 ? kArtNetPort : config.port,
-            UdpSender::Mode::Broadcast, why))
+    if (!output->socket().open(to.host, to.port, UdpSender::Mode::Broadcast, to.path, "Art-Net", why))
         return nullptr;
+    if (to.path.choice == NetPath::Choice::OnlyInterface)
+        why = "Art-Net leaves " + describePath(to.path);
     return output;
 }
 

@@ -18,8 +18,8 @@ namespace das {
 
 namespace {
 
-constexpr int kDefaultUniverse = 1; // when the config leaves the universe unset (-1)
-constexpr int kMaxUniverse = 63999;
+constexpr int64_t kDefaultUniverse = 1; // when the config leaves the universe unset (-1)
+constexpr int64_t kMaxUniverse = 4294967295; // olad numbers universes with unsigned 32 bits
 
 // Why a stuck daemon cannot hold up send(): the client's socket is non-blocking and each frame is
 // one write of about 530 bytes. A daemon that stops reading leaves its frames in the kernel's
@@ -95,9 +95,9 @@ struct Target
 
 std::optional<Target> target(const OutputConfig &config, std::string &why)
 {
-    const int universe = config.universe == -1 ? kDefaultUniverse : config.universe;
-    if (universe < 1 || universe > kMaxUniverse) {
-        why = "OLA universe " + std::to_string(universe) + " is outside 1-63999";
+    const int64_t universe = config.universe == -1 ? kDefaultUniverse : config.universe;
+    if (universe < 0 || universe > kMaxUniverse) {
+        why = "OLA universe " + std::to_string(universe) + " is outside 0-4294967295";
         return std::nullopt;
     }
     const uint16_t port = config.port != 0 ? config.port : ola::OLA_DEFAULT_PORT;

@@ -5,7 +5,6 @@
 #include "encode/sacn.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <random>
 #include <sys/random.h>
 
@@ -31,13 +30,12 @@ Cid randomCid()
     return makeUuidV4(bytes);
 }
 
-bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
-
 class SacnOutput final : public Backend
 {
 public:
-    explicit SacnOutput(uint16_t universe)
+    SacnOutput(uint16_t universe, uint8_t priority)
     {
+        m_source.priority = priority;
         m_source.cid = randomCid();
         m_source.name = kSourceName;
         m_source.universe = universe;
@@ -80,25 +78,21 @@ private:
 
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
 {
-    const int universe = config.universe < 0 ? kSacnMinUniverse : config.universe;
-    if (universe < kSacnMinUniverse || universe > kSacnMaxUniverse) {
-        why = "universe out of range 1-63999";
+    if (config.priority < 0 || config.priority > kSacnMaxPriority) {
+        why = "priority out of range 0-200";
         return nullptr;
     }
-    uint32_t host = sacnMulticastGroup(static_cast<uint16_t>(universe));
-    if (!config.host.empty()) {
-        in_addr address {};
-        if (inet_pton(AF_INET, config.host.c_str(), &address) != 1) {
-            why = "\"" + config.host + "\" is not a dotted IPv4 address";
-            return nullptr;
-        }
-        host = ntohl(address.s_addr);
-    }
-    auto output = std::make_unique<SacnOutput>(static_cast<uint16_t>(universe));
-    // DASHARD_OUTPUT always gives 5568; another port is honoured for receivers that listen there.
-    const auto mode = isMulticast(host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
-    if (!output->socket().open(host, config.port == 0 ? kSacnPort : config.port, mode, why))
+    NetTarget to;
+    if (!resolveNetTarget(config, to, why))
         return nullptr;
+    auto output
+        = std::make_unique<SacnOutput>(to.universe, static_cast<uint8_t>(config.priority));
+    const auto mode
+        = isMulticast(to.host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
+    if (!output->socket().open(to.host, to.port, mode, to.path, "sACN", why))
+        return nullptr;
+    if (to.path.choice == NetPath::Choice::OnlyInterface)
+        why = "sACN leaves " + describePath(to.path);
     return output;
 }
 

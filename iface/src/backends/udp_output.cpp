@@ -3,6 +3,7 @@
 #include "backends/udp_output.h"
 
 #include "dashard.h"
+#include "trace.h"
 
 #include <cerrno>
 #include <cstring>
@@ -34,8 +35,22 @@ UdpSender::~UdpSender()
         ::close(m_fd);
 }
 
-bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, std::string &why)
+int SendFailures::record(int error)
 {
+    // Nobody listening on a unicast port is a receiver switched off, not a stream going nowhere.
+    if (error == 0 || error == ECONNREFUSED) {
+        m_inRow = 0;
+        return DAS_OK;
+    }
+    if (!isTransientSendError(error))
+        return DAS_E_IO;
+    return ++m_inRow >= kTicks ? DAS_E_IO : DAS_OK;
+}
+
+bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &path,
+    std::string what, std::string &why)
+{
+    m_what = std::move(what);
     // Non-blocking: a full socket buffer drops this frame instead of holding the caller.
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_fd < 0) {
@@ -51,15 +66,16 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, std::string &why)
             return false;
         break;
     case Mode::Multicast:
-        // TTL 1 keeps the levels on the local link. The interface is the one the routing table
-        // picks for the group, as for any other destination. Loop lets a receiver on this same
-        // machine (a visualiser, a local bridge) hear the stream.
+        // TTL 1 keeps the levels on the local link. Loop lets a receiver on this same machine (a
+        // visualiser, a local bridge) hear the stream.
         if (!setIntOption(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, 1, "cannot set multicast TTL", why)
             || !setIntOption(
                 m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, 1, "cannot set multicast loop", why))
             return false;
         break;
     }
+    if (!applyNetPath(m_fd, path, why))
+        return false;
     m_destination.sin_family = AF_INET;
     m_destination.sin_port = htons(port);
     m_destination.sin_addr.s_addr = htonl(host);
@@ -68,16 +84,19 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, std::string &why)
 
 int UdpSender::send(std::span<const uint8_t> datagram)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const ssize_t sent = ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
-            reinterpret_cast<const sockaddr *>(&m_destination), sizeof m_destination);
-        if (sent >= 0)
-            return DAS_OK;
-        if (errno == EINTR)
-            continue;
-        return isTransientSendError(errno) ? DAS_OK : DAS_E_IO;
-    }
-    return DAS_OK; // interrupted every time: this frame is lost, the next tick sends again
+    int error = EINTR; // interrupted every time: this frame is lost, the next tick sends again
+    for (int attempt = 0; attempt < 3 && error == EINTR; ++attempt)
+        error = ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                    reinterpret_cast<const sockaddr *>(&m_destination), sizeof m_destination)
+                >= 0
+            ? 0
+            : errno;
+    const int result = m_failures.record(error);
+    if (result < 0)
+        printDiagnostic(m_what + " to " + ipv4Text(ntohl(m_destination.sin_addr.s_addr)) + ":"
+            + std::to_string(ntohs(m_destination.sin_port)) + " goes nowhere ("
+            + std::strerror(error) + "): the output stops");
+    return result;
 }
 
 bool isTransientSendError(int error)
@@ -94,6 +113,7 @@ bool isTransientSendError(int error)
 #endif
     case ENOBUFS:
     case ENOMEM:
+    case EINTR:
     // Cable out, Wi-Fi reconnecting, route not there yet, address being renewed, a firewall
     // rule: all of these can come back without reopening the output.
     case ENETUNREACH:

@@ -1,12 +1,28 @@
 // A non-blocking UDP socket aimed at one IPv4 destination, shared by the Art-Net and sACN outputs.
 #pragma once
 
+#include "backends/net_path.h"
+
 #include <cstdint>
 #include <netinet/in.h>
 #include <span>
 #include <string>
 
 namespace das {
+
+// Counts the sends in a row that left nothing on the wire. UDP may lose a datagram now and then,
+// and that is no failure; a stream that has gone nowhere for a second (ten ticks) is one.
+class SendFailures
+{
+public:
+    static constexpr int kTicks = 10;
+    // The result for a send that ended in `error` (0: it left): DAS_OK, or DAS_E_IO when the
+    // socket cannot send at all or this was the tenth failure in a row.
+    int record(int error);
+
+private:
+    int m_inRow = 0;
+};
 
 class UdpSender
 {
@@ -18,17 +34,22 @@ public:
     UdpSender &operator=(const UdpSender &) = delete;
     ~UdpSender();
 
-    // Creates the socket for sending to `host` (host-order IPv4 address) and `port`. On failure
-    // returns false and says why in one short phrase.
-    bool open(uint32_t host, uint16_t port, Mode mode, std::string &why);
+    // Creates the socket for sending to `host` (host-order IPv4 address) and `port` by `path`.
+    // `what` names the stream in messages ("sACN"). On failure returns false and says why in one
+    // short phrase.
+    bool open(uint32_t host, uint16_t port, Mode mode, const NetPath &path, std::string what,
+        std::string &why);
 
-    // Sends one datagram without ever waiting. 0 when it left, or when it was dropped for a
-    // reason that clears up by itself; DAS_E_IO when the socket can no longer send at all.
+    // Sends one datagram without ever waiting. 0 when it left, or when it was lost in a way
+    // that clears up by itself; DAS_E_IO, with one stderr line, when the socket can no longer
+    // send at all or nothing has left for a second.
     int send(std::span<const uint8_t> datagram);
 
 private:
     int m_fd = -1;
     sockaddr_in m_destination {};
+    std::string m_what;
+    SendFailures m_failures;
 };
 
 // Whether a sendto() error leaves the socket usable (the frame is simply lost, like any UDP

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 namespace das {
 
@@ -10,6 +11,20 @@ namespace {
 
 constexpr std::array<uint8_t, 8> kArtNetId = { 'A', 'r', 't', '-', 'N', 'e', 't', 0 };
 constexpr uint16_t kOpDmx = 0x5000;
+constexpr uint16_t kOpPoll = 0x2000;
+constexpr uint16_t kOpPollReply = 0x2100;
+constexpr std::size_t kShortNameAt = 26, kShortNameSize = 18;
+constexpr std::size_t kLongNameAt = 44, kLongNameSize = 64;
+constexpr std::size_t kNumPortsAt = 172, kPortTypesAt = 174, kSwOutAt = 190;
+constexpr uint8_t kPortCanOutput = 0x80;
+
+// A NUL-terminated text field, or all of it when it has no NUL.
+std::string textField(std::span<const uint8_t> packet, std::size_t at, std::size_t size)
+{
+    const auto field = packet.subspan(at, size);
+    const auto end = std::find(field.begin(), field.end(), 0);
+    return std::string(field.begin(), end);
+}
 constexpr uint16_t kProtocolVersion = 14;
 
 } // namespace
@@ -30,6 +45,37 @@ void encodeArtDmx(
     out[16] = kFrameSize >> 8;
     out[17] = kFrameSize & 0xff;
     std::copy(levels.begin(), levels.end(), out.begin() + 18);
+}
+
+void encodeArtPoll(std::span<uint8_t, kArtPollSize> out)
+{
+    std::copy(kArtNetId.begin(), kArtNetId.end(), out.begin());
+    out[8] = kOpPoll & 0xff;
+    out[9] = kOpPoll >> 8;
+    out[10] = kProtocolVersion >> 8;
+    out[11] = kProtocolVersion & 0xff;
+    out[12] = 0; // flags: one reply, no diagnostics, not targeted
+    out[13] = 0; // diagnostics priority: none asked for
+}
+
+std::optional<ArtNode> parseArtPollReply(std::span<const uint8_t> packet)
+{
+    if (packet.size() < kArtPollReplyMinSize || !std::equal(kArtNetId.begin(), kArtNetId.end(), packet.begin())
+        || packet[8] != (kOpPollReply & 0xff) || packet[9] != kOpPollReply >> 8)
+        return std::nullopt;
+    ArtNode node;
+    // The node's own address, in network order (it has no protocol version field before it).
+    node.address = uint32_t(packet[10]) << 24 | uint32_t(packet[11]) << 16
+        | uint32_t(packet[12]) << 8 | packet[13];
+    node.shortName = textField(packet, kShortNameAt, kShortNameSize - 1);
+    node.longName = textField(packet, kLongNameAt, kLongNameSize - 1);
+    // Port-address of output port i: Net (7 bits), Sub-Net (4) and that port's Universe (4).
+    const unsigned ports = std::min<unsigned>(packet[kNumPortsAt + 1], 4);
+    const uint16_t base = uint16_t((packet[18] & 0x7f) << 8 | (packet[19] & 0x0f) << 4);
+    for (unsigned i = 0; i < ports; ++i)
+        if (packet[kPortTypesAt + i] & kPortCanOutput)
+            node.outputs.push_back(uint16_t(base | (packet[kSwOutAt + i] & 0x0f)));
+    return node;
 }
 
 } // namespace das

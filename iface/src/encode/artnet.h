@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace das {
 
@@ -23,5 +26,22 @@ constexpr uint8_t nextArtNetSequence(uint8_t sequence)
 {
     return sequence >= 255 ? 1 : static_cast<uint8_t>(sequence + 1);
 }
+
+inline constexpr std::size_t kArtPollSize = 14;
+inline constexpr std::size_t kArtPollReplyMinSize = 207;
+
+// Writes an ArtPoll that asks every node for one ArtPollReply and nothing more.
+void encodeArtPoll(std::span<uint8_t, kArtPollSize> out);
+
+// What a node says of itself in its ArtPollReply.
+struct ArtNode
+{
+    uint32_t address = 0; // host order, as the node gives it
+    std::string shortName, longName; // up to 17 and 63 bytes, as sent (no NUL)
+    std::vector<uint16_t> outputs; // the port-addresses of its output ports
+};
+
+// Reads an ArtPollReply; nullopt for any other packet, or one too short to be one.
+std::optional<ArtNode> parseArtPollReply(std::span<const uint8_t> packet);
 
 } // namespace das

@@ -74,4 +74,23 @@ void encodeSacnData(std::span<uint8_t, kSacnPacketSize> out, const SacnSource &s
     std::copy(levels.begin(), levels.end(), out.begin() + 126);
 }
 
+std::optional<SacnHeard> parseSacnData(std::span<const uint8_t> packet)
+{
+    const auto get16 = [&](std::size_t at) { return uint16_t(packet[at] << 8 | packet[at + 1]); };
+    const auto get32 = [&](std::size_t at) { return uint32_t(get16(at)) << 16 | get16(at + 2); };
+    if (packet.size() < 126 || get16(0) != 0x0010 || get16(2) != 0
+        || !std::equal(kAcnPacketId.begin(), kAcnPacketId.end(), packet.begin() + 4)
+        || get32(18) != kVectorRootData || get32(40) != kVectorFramingData
+        || packet[108] > kSacnMaxPriority)
+        return std::nullopt;
+    SacnHeard heard;
+    std::copy_n(packet.begin() + 22, heard.cid.size(), heard.cid.begin());
+    const auto name = packet.subspan(kSourceNameAt, kSacnSourceNameSize - 1);
+    heard.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
+    heard.priority = packet[108];
+    heard.options = packet[112];
+    heard.universe = get16(113);
+    return heard;
+}
+
 } // namespace das

@@ -7,7 +7,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace das {
@@ -17,6 +19,7 @@ inline constexpr uint16_t kSacnPort = 5568;
 inline constexpr uint16_t kSacnMinUniverse = 1;
 inline constexpr uint16_t kSacnMaxUniverse = 63999;
 inline constexpr uint8_t kSacnDefaultPriority = 100;
+inline constexpr int kSacnMaxPriority = 200;
 inline constexpr std::size_t kSacnSourceNameSize = 64; // NUL-terminated, so 63 bytes of text
 inline constexpr uint8_t kSacnOptionTerminated = 0x40;
 
@@ -35,6 +38,19 @@ struct SacnSource
 // the Options byte: 0 for live data, kSacnOptionTerminated for the goodbye packets.
 void encodeSacnData(std::span<uint8_t, kSacnPacketSize> out, const SacnSource &source,
     uint8_t sequence, uint8_t options, Frame levels);
+
+// What a data packet heard on the network says of its source.
+struct SacnHeard
+{
+    Cid cid {};
+    std::string name; // as sent, up to 63 bytes, no NUL
+    uint8_t priority = 0; // 0-200
+    uint16_t universe = 0;
+    uint8_t options = 0;
+};
+
+// Reads an E1.31 data packet (its root and framing layers); nullopt for any other packet.
+std::optional<SacnHeard> parseSacnData(std::span<const uint8_t> packet);
 
 // The IPv4 multicast group of a universe, 239.255.hi.lo, as a host-order address.
 constexpr uint32_t sacnMulticastGroup(uint16_t universe) { return 0xefff0000u | universe; }

@@ -1,0 +1,255 @@
+// The network scan: one ArtPoll out, replies and sACN packets in, for a bounded time, on sockets
+// that live only as long as the scan.
+#include "backends/net_scan.h"
+
+#include "encode/artnet.h"
+#include "encode/sacn.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace das {
+
+namespace {
+
+class Socket
+{
+public:
+    Socket()
+        : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
+    }
+    Socket(const Socket &) = delete;
+    Socket &operator=(const Socket &) = delete;
+    ~Socket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// A socket listening on `port` of every address, by `path`'s interface when pinned. Without
+// SO_REUSEADDR, so that a port another program holds is left to it. Empty on success, else why.
+std::string listen(Socket &socket, uint16_t port, const NetPath &path)
+{
+    if (socket.fd() < 0)
+        return std::strerror(errno);
+    if (path.pinned()
+        && ::setsockopt(socket.fd(), SOL_SOCKET, SO_BINDTODEVICE, path.via.name.c_str(),
+               static_cast<socklen_t>(path.via.name.size()))
+            != 0)
+        return std::strerror(errno);
+    const sockaddr_in any { AF_INET, htons(port), { htonl(INADDR_ANY) }, {} };
+    if (::bind(socket.fd(), reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0)
+        return {};
+    if (errno != EADDRINUSE)
+        return std::strerror(errno);
+    const std::string holder = udpPortHolder(port);
+    return "UDP port " + std::to_string(port) + " is held by "
+        + (holder.empty() ? "another program" : holder);
+}
+
+std::string cidText(const Cid &cid)
+{
+    char text[40];
+    std::snprintf(text, sizeof text,
+        "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", cid[0], cid[1],
+        cid[2], cid[3], cid[4], cid[5], cid[6], cid[7], cid[8], cid[9], cid[10], cid[11], cid[12],
+        cid[13], cid[14], cid[15]);
+    return text;
+}
+
+struct Source
+{
+    SacnHeard heard;
+    uint32_t from = 0;
+};
+
+} // namespace
+
+std::string udpPortHolder(uint16_t port)
+{
+    // The socket's inode from the kernel's table, then the process with that socket open.
+    std::ifstream table("/proc/net/udp");
+    std::string line, inode;
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X ", port);
+    std::getline(table, line);
+    while (inode.empty() && std::getline(table, line)) {
+        char local[64] = {}, remote[64] = {};
+        unsigned long node = 0;
+        if (std::sscanf(line.c_str(), "%*d: %63s %63s %*x %*x:%*x %*x:%*x %*x %*u %*d %lu", local,
+                remote, &node)
+                == 3
+            && std::string(local).ends_with(std::string(wanted).substr(0, 5)))
+            inode = "socket:[" + std::to_string(node) + "]";
+    }
+    if (inode.empty())
+        return {};
+    DIR *processes = ::opendir("/proc");
+    std::string holder;
+    for (dirent *each; processes && holder.empty() && (each = ::readdir(processes));) {
+        const std::string pid = each->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const std::string fds = "/proc/" + pid + "/fd";
+        DIR *open = ::opendir(fds.c_str());
+        for (dirent *fd; open && holder.empty() && (fd = ::readdir(open));) {
+            char target[64] = {};
+            const std::string link = fds + "/" + fd->d_name;
+            if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && inode == target) {
+                std::string name;
+                std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+                holder = name + " (pid " + pid + ")";
+            }
+        }
+        if (open)
+            ::closedir(open);
+    }
+    if (processes)
+        ::closedir(processes);
+    return holder.empty() ? "another program" : holder;
+}
+
+ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wait)
+{
+    ScanReport report;
+    NetTarget target;
+    std::string why;
+    if (!resolveNetTarget(config, target, why)) {
+        report.lines.push_back("Network: not scanned: " + why);
+        return report;
+    }
+    const bool artnet = config.kind == OutputKind::ArtNet;
+    const std::string by = target.path.via.name.empty() ? "" : " by " + target.path.via.name;
+
+    // Nodes answer to port 6454 whatever port the poll came from: it is heard only there.
+    Socket poll;
+    const uint32_t pollTo = target.path.via.broadcast ? target.path.via.broadcast : target.host;
+    if (std::string held = listen(poll, kArtNetPort, target.path); !held.empty()) {
+        report.warnings.push_back("no ArtPoll sent: " + held);
+        poll.close();
+    } else {
+        std::array<uint8_t, kArtPollSize> packet {};
+        encodeArtPoll(packet);
+        const int on = 1;
+        ::setsockopt(poll.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        const sockaddr_in to { AF_INET, htons(kArtNetPort), { htonl(pollTo) }, {} };
+        if (::sendto(poll.fd(), packet.data(), packet.size(), MSG_NOSIGNAL,
+                reinterpret_cast<const sockaddr *>(&to), sizeof to)
+            < 0) {
+            report.warnings.push_back("ArtPoll to " + ipv4Text(pollTo) + by
+                + " not sent: " + std::strerror(errno));
+            poll.close();
+        }
+    }
+
+    Socket listener;
+    if (artnet) {
+        listener.close();
+    } else if (std::string held = listen(listener, kSacnPort, target.path); !held.empty()) {
+        report.warnings.push_back("sACN not heard: " + held);
+        listener.close();
+    } else {
+        const uint32_t group = sacnMulticastGroup(target.universe);
+        const ip_mreqn join { { htonl(group) }, { htonl(INADDR_ANY) },
+            static_cast<int>(target.path.via.index) };
+        if (::setsockopt(listener.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
+            report.warnings.push_back("cannot join " + ipv4Text(group) + by + ": "
+                + std::strerror(errno) + "; only unicast sACN is heard");
+    }
+
+    std::vector<std::pair<ArtNode, uint32_t>> nodes;
+    std::vector<Source> sources;
+    const auto end = std::chrono::steady_clock::now() + wait;
+    for (auto now = std::chrono::steady_clock::now(); now < end && (poll.fd() >= 0 || listener.fd() >= 0);
+         now = std::chrono::steady_clock::now()) {
+        pollfd fds[2] = { { poll.fd(), POLLIN, 0 }, { listener.fd(), POLLIN, 0 } };
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
+        if (::poll(fds, 2, static_cast<int>(left.count()) + 1) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & POLLIN))
+                continue;
+            std::array<uint8_t, 1500> buffer;
+            sockaddr_in from {};
+            socklen_t size = sizeof from;
+            const ssize_t got = ::recvfrom(fds[i].fd, buffer.data(), buffer.size(), 0,
+                reinterpret_cast<sockaddr *>(&from), &size);
+            if (got <= 0)
+                continue;
+            const std::span<const uint8_t> packet(buffer.data(), static_cast<std::size_t>(got));
+            const uint32_t sender = ntohl(from.sin_addr.s_addr);
+            if (i == 0) {
+                if (auto node = parseArtPollReply(packet);
+                    node && std::none_of(nodes.begin(), nodes.end(), [&](const auto &known) {
+                        return known.second == sender && known.first.address == node->address;
+                    }))
+                    nodes.emplace_back(std::move(*node), sender);
+            } else if (auto heard = parseSacnData(packet); heard && heard->universe == target.universe) {
+                auto known = std::find_if(sources.begin(), sources.end(),
+                    [&](const Source &s) { return s.heard.cid == heard->cid; });
+                if (known == sources.end())
+                    sources.push_back({ std::move(*heard), sender });
+                else
+                    known->heard.priority = std::max(known->heard.priority, heard->priority);
+            }
+        }
+    }
+
+    if (poll.fd() >= 0 || nodes.size()) {
+        report.lines.push_back("Art-Net: ArtPoll sent to " + ipv4Text(pollTo) + by + "; "
+            + std::to_string(nodes.size()) + (nodes.size() == 1 ? " node" : " nodes")
+            + " answered within " + std::to_string(wait.count() / 1000) + " s");
+        for (const auto &[node, sender] : nodes) {
+            std::string outputs;
+            for (const uint16_t each : node.outputs)
+                outputs += (outputs.empty() ? "" : ", ") + std::to_string(each);
+            const bool ours = artnet
+                && std::find(node.outputs.begin(), node.outputs.end(), target.universe)
+                    != node.outputs.end();
+            report.lines.push_back("  " + ipv4Text(node.address) + " \"" + node.shortName
+                + "\" \"" + node.longName + "\", outputs port-addresses "
+                + (outputs.empty() ? "none" : outputs)
+                + (ours ? "  <- outputs port-address " + std::to_string(target.universe) : ""));
+        }
+    }
+    if (!artnet && listener.fd() >= 0) {
+        report.lines.push_back("sACN: listened " + std::to_string(wait.count() / 1000)
+            + " s for universe " + std::to_string(target.universe) + by + "; "
+            + std::to_string(sources.size()) + " other "
+            + (sources.size() == 1 ? "source" : "sources") + " sending it");
+        for (const Source &s : sources) {
+            report.lines.push_back("  " + ipv4Text(s.from) + " CID " + cidText(s.heard.cid) + " \""
+                + s.heard.name + "\", priority " + std::to_string(s.heard.priority));
+            if (s.heard.priority >= config.priority)
+                report.warnings.push_back("\"" + s.heard.name + "\" at " + ipv4Text(s.from)
+                    + " sends universe " + std::to_string(target.universe) + " at priority "
+                    + std::to_string(s.heard.priority) + ", not below ours ("
+                    + std::to_string(config.priority)
+                    + "): two consoles fight for the same lights");
+        }
+    }
+    report.found = static_cast<int>(nodes.size() + sources.size());
+    return report;
+}
+
+} // namespace das
