@@ -18,20 +18,24 @@ bool dotted(const std::string &host)
 std::string written(const das::OutputConfig &c)
 {
     const std::string universe = "@" + std::to_string(c.universe);
+    const std::string via = c.interface.empty() ? "" : ",if=" + c.interface;
+    FUZZ_CHECK(c.interface.find_first_of(",/: ") == std::string::npos && c.interface.size() < 16);
     switch (c.kind) {
-    case das::OutputKind::ArtNet:
-        FUZZ_CHECK(dotted(c.host) && c.port >= 1 && c.universe >= 0 && c.universe <= 32767);
-        return "artnet:" + c.host + ":" + std::to_string(c.port) + universe;
+    case das::OutputKind::ArtNet: // no host only with an interface: its broadcast address
+        FUZZ_CHECK((dotted(c.host) || (c.host.empty() && !via.empty())) && c.port >= 1
+            && c.universe >= 0 && c.universe <= 32767 && c.priority == 100);
+        return "artnet" + (c.host.empty() ? "" : ":" + c.host + ":" + std::to_string(c.port)) + universe + via;
     case das::OutputKind::Sacn:
-        FUZZ_CHECK((c.host.empty() || dotted(c.host)) && c.port == 5568 && c.universe >= 1 && c.universe <= 63999);
-        return "sacn" + (c.host.empty() ? "" : ":" + c.host) + universe;
+        FUZZ_CHECK((c.host.empty() || dotted(c.host)) && c.port == 5568 && c.universe >= 1 && c.universe <= 63999
+            && c.priority >= 0 && c.priority <= 200);
+        return "sacn" + (c.host.empty() ? "" : ":" + c.host) + universe + via + ",priority=" + std::to_string(c.priority);
     case das::OutputKind::UsbPro: // no device: whichever widget answers
         return c.device.empty() ? "usbpro" : "usbpro:" + c.device;
     case das::OutputKind::OpenDmx:
         FUZZ_CHECK(!c.device.empty());
         return "opendmx:" + c.device;
     case das::OutputKind::Ola:
-        FUZZ_CHECK(c.universe >= 1 && c.universe <= 63999);
+        FUZZ_CHECK(c.universe >= 0 && c.universe <= 4294967295);
         return "ola" + universe;
     case das::OutputKind::None:
         break;
@@ -39,7 +43,10 @@ std::string written(const das::OutputConfig &c)
     return "none";
 }
 
-auto fields(const das::OutputConfig &c) { return std::tie(c.kind, c.host, c.port, c.universe, c.device); }
+auto fields(const das::OutputConfig &c)
+{
+    return std::tie(c.kind, c.host, c.port, c.universe, c.device, c.interface, c.priority);
+}
 
 } // namespace
 

@@ -93,7 +93,7 @@ TEST(DasCall, CodesSettingCheckExportsAndTrace)
         // Defaults filled in, as brivane-check shows them, and a form refused with its reason.
         { open, {}, "", "0 " }, // nothing set anywhere: the default opens
         { check, {}, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n", "0" },
-        { "DASHARD_OUTPUT=sacn@63999" + check, {}, "multicast group 239.255.249.255", "0" },
+        { "DASHARD_OUTPUT=sacn@63999,if=lo" + check, {}, "multicast group 239.255.249.255", "0" },
         { "DASHARD_OUTPUT=sacn@0" + open, {}, ": universe out of range", "-5 " },
         // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
         // comment lines passed over), then each system folder in order, a relative one passed over.
