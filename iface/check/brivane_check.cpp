@@ -1,27 +1,14 @@
 // brivane-check: tells the operator which DMX output the console would drive, where that choice
 // came from, and whether pressing the interface button would open it — without sending a frame.
 // Everything it decides goes through the output library's own code: the setting lookup and
-// parser, the widget question, the OLA module.
-#include "backend.h"
-#include "backends/net_scan.h"
-#include "backends/ola_module.h"
-#include "backends/opendmx_output.h"
-#include "backends/usbpro_probe.h"
-#include "dispatcher.h"
-#include "encode/sacn.h"
+// parser, and each output kind's own description, check and scan.
+#include "output_kind.h"
 #include "output_setting.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <grp.h>
-#include <netinet/in.h>
 #include <string>
 #include <string_view>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -66,195 +53,26 @@ std::string sourceText(const OutputSetting &setting)
     return "no setting in DASHARD_OUTPUT or " + searched + ": the default";
 }
 
-// Where an Art-Net or sACN output sends, or what is wrong with it.
-std::string destinationText(const OutputConfig &config)
-{
-    NetTarget target;
-    std::string why;
-    if (!resolveNetTarget(config, target, why))
-        return config.host.empty() ? "(" + why + ")" : config.host;
-    return ipv4Text(target.host);
-}
-
-// What pressing the button would drive, in the operator's words.
-std::string describe(const OutputConfig &config)
-{
-    switch (config.kind) {
-    case OutputKind::ArtNet:
-        return "Art-Net to " + destinationText(config) + ":" + std::to_string(config.port)
-            + ", port-address " + std::to_string(config.universe);
-    case OutputKind::Sacn:
-        return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
-            + (config.host.empty() ? "its multicast group " : "") + destinationText(config)
-            + ", priority " + std::to_string(config.priority);
-    case OutputKind::UsbPro:
-        return config.device.empty()
-            ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
-              "like DMX interfaces"
-            : "the DMX USB Pro widget on " + config.device;
-    case OutputKind::OpenDmx:
-        return "the Open DMX adapter on " + config.device;
-    case OutputKind::Ola:
-        return "the OLA daemon on this machine, universe " + std::to_string(config.universe);
-    case OutputKind::None:
-        break;
-    }
-    return "no output: the interface button always shows \"DAS NG\"";
-}
-
-// Whether this user may use a serial device: it exists, may be read and written, and no other
-// program holds it. On failure `why` says what to do about it.
-bool deviceUsable(const std::string &path, std::string &why)
-{
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        why = path + " does not exist: is the interface plugged in?";
-        return false;
-    }
-    if (::access(path.c_str(), R_OK | W_OK) != 0) {
-        const group *owner = ::getgrgid(info.st_gid);
-        const std::string name = owner ? owner->gr_name : std::to_string(info.st_gid);
-        why = "this user may not read and write " + path + " (group " + name + "): join group "
-            + name + " (sudo adduser $USER " + name
-            + ", then log in again), or install the brivane package, whose device rule gives the"
-              " user at this seat access, and plug the interface in again";
-        return false;
-    }
-    if (const std::string held = heldByAnotherProgram(path); !held.empty()) {
-        why = path + " is " + held;
-        return false;
-    }
-    return true;
-}
-
-std::string widgetText(const WidgetReply &reply)
-{
-    if (!reply.answered)
-        return reply.why.empty() ? "no answer" : reply.why;
-    std::string text = "USB Pro widget";
-    if (reply.serial) {
-        char serial[16];
-        std::snprintf(serial, sizeof serial, "%08x", *reply.serial);
-        text += std::string(", serial number ") + serial;
-    }
-    if (reply.firmware)
-        text += ", firmware " + std::to_string(*reply.firmware >> 8) + "."
-            + std::to_string(*reply.firmware & 0xff);
-    return text;
-}
-
-bool checkUsbPro(const OutputConfig &config, std::string &why)
-{
-    std::vector<std::string> devices { config.device };
-    if (config.device.empty()) {
-        devices = usbProCandidates();
-        if (devices.empty()) {
-            why = "no USB serial device that looks like a DMX interface is plugged in";
-            return false;
-        }
-    } else if (!deviceUsable(config.device, why)) {
-        return false;
-    }
-    const std::vector<WidgetReply> replies = askWidgets(devices, kWidgetAnswerWait);
-    const WidgetReply *chosen = nullptr;
-    for (const WidgetReply &reply : replies) {
-        line("Device", reply.device + ": " + widgetText(reply));
-        if (reply.answered && !chosen)
-            chosen = &reply;
-    }
-    if (!chosen) {
-        why = devices.size() == 1 ? "no widget answered on " + devices.front()
-                                  : "none of these devices answered as a widget";
-        return false;
-    }
-    line("Uses", chosen->device);
-    return true;
-}
-
-bool checkOpenDmx(const OutputConfig &config, std::string &why)
-{
-    if (!deviceUsable(config.device, why))
-        return false;
-    // Opening sets the line up (250 kbaud 8N2) and reads it back; nothing is written.
-    if (!openDmxLine(config.device, why)) {
-        why = config.device + ": " + why;
-        return false;
-    }
-    line("Device", config.device + ": takes 250 kbaud 8N2");
-    return true;
-}
-
-// Says which interface and local address the frames leave by, as the open decided it.
-bool checkRoute(const OutputConfig &config, std::string &why)
-{
-    NetTarget target;
-    if (!resolveNetTarget(config, target, why))
-        return false;
-    line("Route", "frames leave " + describePath(target.path));
-    return true;
-}
-
-// Whether command 1 would open the output, checked without putting a frame on any wire.
-bool checkOutput(const OutputConfig &config, std::string &why)
-{
-    switch (config.kind) {
-    case OutputKind::ArtNet:
-    case OutputKind::Sacn:
-        // Opening a network output only makes its socket; the goodbye packets of a close are
-        // sent by stop(), which is never called here.
-        if (!openOutput(config, why))
-            return false;
-        return checkRoute(config, why);
-    case OutputKind::UsbPro:
-        return checkUsbPro(config, why);
-    case OutputKind::OpenDmx:
-        return checkOpenDmx(config, why);
-    case OutputKind::Ola: {
-        std::string report;
-        const bool ok = checkOla(config, report, why);
-        if (!report.empty())
-            line("OLA", report);
-        return ok;
-    }
-    case OutputKind::None:
-        why = "the setting turns the output off";
-        return false;
-    }
-    return false;
-}
-
-// The network side of the scan, for an Art-Net or sACN setting in force: what answers there.
-// True when something answered and nothing needs a warning.
-bool scanNetworkSide(int &found)
+// The scan: every kind with something to look for, the setting's own kind told the setting.
+int scan()
 {
     OutputSetting setting;
     std::string why;
-    const auto config = findOutputSetting(setting, why);
-    if (!config || (config->kind != OutputKind::ArtNet && config->kind != OutputKind::Sacn))
-        return true;
-    const ScanReport report = scanNetwork(*config, kScanWait);
-    for (const std::string &text : report.lines)
-        std::printf("%s\n", text.c_str());
-    for (const std::string &text : report.warnings)
-        std::printf("Warning: %s\n", text.c_str());
-    found += report.found;
-    return report.warnings.empty();
-}
-
-int scan()
-{
+    const auto inForce = findOutputSetting(setting, why);
+    const Say say = [](const std::string &label, const std::string &text) {
+        std::printf("%s%s\n", label.empty() ? "" : (label + ": ").c_str(), text.c_str());
+    };
     int found = 0;
-    const std::vector<std::string> devices = usbProCandidates();
-    if (devices.empty())
-        std::printf("No USB serial device that looks like a DMX interface "
-                    "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).\n");
-    for (const WidgetReply &reply :
-        devices.empty() ? std::vector<WidgetReply> {} : askWidgets(devices, kWidgetAnswerWait)) {
-        std::printf("%s: %s\n", reply.device.c_str(), widgetText(reply).c_str());
-        found += reply.answered ? 1 : 0;
+    bool warned = false;
+    for (const OutputKindUnit *unit : outputKinds()) {
+        if (!unit->scan)
+            continue;
+        const int answered
+            = unit->scan(inForce && inForce->kind == unit->kind ? &*inForce : nullptr, say);
+        warned = warned || answered < 0;
+        found += std::max(answered, 0);
     }
-    const bool quiet = scanNetworkSide(found);
-    return found > 0 && quiet ? 0 : 1;
+    return found > 0 && !warned ? 0 : 1;
 }
 
 // Everything but --wait: the check or the scan, and its exit status.
@@ -281,8 +99,9 @@ int run(const std::vector<std::string_view> &args)
         line("Result", "the interface button would show \"DAS NG\": " + why);
         return 1;
     }
-    line("Output", describe(*config));
-    if (!checkOutput(*config, why)) {
+    const OutputKindUnit &unit = outputKind(config->kind);
+    line("Output", unit.describe(*config));
+    if (!unit.check(*config, line, why)) {
         line("Result", "the interface button would show \"DAS NG\": " + why);
         return 1;
     }

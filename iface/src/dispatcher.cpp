@@ -2,6 +2,7 @@
 #include "dispatcher.h"
 
 #include "dashard.h"
+#include "output_kind.h"
 #include "output_setting.h"
 #include "trace.h"
 
@@ -35,22 +36,7 @@ std::string describe(const OutputSetting &setting)
 std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why)
 {
     why.clear();
-    switch (config.kind) {
-    case OutputKind::ArtNet:
-        return openArtNet(config, why);
-    case OutputKind::Sacn:
-        return openSacn(config, why);
-    case OutputKind::UsbPro:
-        return openUsbPro(config, why);
-    case OutputKind::OpenDmx:
-        return openOpenDmx(config, why);
-    case OutputKind::Ola:
-        return openOla(config, why);
-    case OutputKind::None:
-        break;
-    }
-    why = "output disabled";
-    return nullptr;
+    return outputKind(config.kind).open(config, why);
 }
 
 int validateCall(int32_t command, int32_t length, const uint8_t *buffer)

@@ -27,14 +27,17 @@ struct OutputConfig
     int priority = 100; // sacn: 0-200, as receivers merge sources
 };
 
-// The accepted forms, for messages.
-inline constexpr std::string_view kOutputForms
-    = "artnet[:HOST[:PORT]][@U][,if=INTERFACE] | sacn[:HOST][@U][,if=INTERFACE][,priority=P] | "
-      "usbpro[:DEVICE] | opendmx:DEVICE | ola[@U] | none";
-
 // Parses KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...]. Empty text means the default output
 // (Art-Net to 127.0.0.1, port-address 0). On a malformed value returns nullopt and says what is
 // wrong in `why`.
+// Each kind's form is in output_kind.h.
 std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
+
+// The kinds' parsers' shared parts. A strict decimal (digits only, at most ten) between `low` and
+// `high`, named `what` in messages:
+bool parseNumber(std::string_view what, std::string_view text, int64_t low, int64_t high,
+    int64_t &value, std::string &why);
+// A dotted IPv4 address, never a name: a lookup could block the caller for seconds.
+bool parseHost(std::string_view text, std::string &host, std::string &why);
 
 } // namespace das

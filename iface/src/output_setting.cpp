@@ -2,6 +2,8 @@
 // bounds so that no file, however odd, can make an open crash, hang or send.
 #include "output_setting.h"
 
+#include "output_kind.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +34,7 @@ std::string join(std::string_view dir, std::string_view name)
     return std::string(dir) + "/" + std::string(name);
 }
 
-std::string formsNote() { return " (accepted forms: " + std::string(kOutputForms) + ")"; }
+std::string formsNote() { return " (accepted forms: " + outputForms() + ")"; }
 
 // Well-formed UTF-8: no stray or missing continuation bytes, overlong forms, surrogates, or code
 // points past U+10FFFF.

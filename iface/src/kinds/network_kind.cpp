@@ -1,0 +1,147 @@
+// The Art-Net and sACN kinds' shared part.
+#include "kinds/network_kind.h"
+
+#include "backends/net_path.h"
+#include "backends/net_scan.h"
+#include "encode/artnet.h"
+#include "encode/sacn.h"
+
+#include <net/if.h>
+
+namespace das {
+
+namespace {
+
+// The options after the first comma of a network output: if=INTERFACE, and for sACN
+// priority=P. Each at most once.
+bool parseOptions(std::string_view options, OutputConfig &config, std::string &why)
+{
+    bool seenInterface = false, seenPriority = false;
+    while (!options.empty()) {
+        const auto comma = options.find(',');
+        const std::string_view option = options.substr(0, comma);
+        options.remove_prefix(comma == std::string_view::npos ? options.size() : comma + 1);
+        const auto equals = option.find('=');
+        const std::string_view name = option.substr(0, equals);
+        const std::string_view value
+            = equals == std::string_view::npos ? std::string_view {} : option.substr(equals + 1);
+        if (name == "if" && !seenInterface) {
+            seenInterface = true;
+            // An interface name as the kernel allows it, or an IPv4 address.
+            if (value.empty() || value.size() >= IFNAMSIZ
+                || value.find_first_of("/: \t") != std::string_view::npos) {
+                why = "if=\"" + std::string(value) + "\" is not an interface name or address";
+                return false;
+            }
+            config.interface.assign(value);
+        } else if (name == "priority" && config.kind == OutputKind::Sacn && !seenPriority) {
+            seenPriority = true;
+            int64_t priority = 0;
+            if (!parseNumber("priority", value, 0, kSacnMaxPriority, priority, why))
+                return false;
+            config.priority = static_cast<int>(priority);
+        } else if (name == "if" || name == "priority") {
+            why = "option \"" + std::string(name) + "\" "
+                + (config.kind == OutputKind::Sacn || name == "if" ? "given twice"
+                                                                    : "is for sacn only");
+            return false;
+        } else {
+            why = "unknown option \"" + std::string(option) + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<OutputConfig> parseNetwork(OutputKind kind, std::string_view rest, std::string &why)
+{
+    OutputConfig config;
+    config.kind = kind;
+    const bool artnet = kind == OutputKind::ArtNet;
+    config.port = artnet ? kArtNetPort : kSacnPort;
+    config.universe = artnet ? 0 : kSacnMinUniverse;
+
+    if (auto comma = rest.find(','); comma != std::string_view::npos) {
+        if (!parseOptions(rest.substr(comma + 1), config, why))
+            return std::nullopt;
+        rest = rest.substr(0, comma);
+    }
+    std::string_view target = rest;
+    if (auto at = rest.find('@'); at != std::string_view::npos) {
+        target = rest.substr(0, at);
+        if (!parseNumber("universe", rest.substr(at + 1), artnet ? 0 : kSacnMinUniverse,
+                artnet ? kArtNetMaxPortAddress : kSacnMaxUniverse, config.universe, why))
+            return std::nullopt;
+    }
+    if (target.empty()) {
+        // Art-Net without a host: this machine, unless an interface is named, whose broadcast
+        // address the output then finds. sACN without one: the universe's multicast group.
+        if (artnet && config.interface.empty())
+            config.host = "127.0.0.1";
+        return config;
+    }
+    if (target.front() != ':') {
+        why = "unexpected \"" + std::string(target) + "\" after the kind";
+        return std::nullopt;
+    }
+    target.remove_prefix(1);
+    std::string_view hostText = target;
+    if (auto colon = target.find(':'); colon != std::string_view::npos) {
+        if (!artnet) {
+            why = "sacn takes no port (it always sends to 5568)";
+            return std::nullopt;
+        }
+        hostText = target.substr(0, colon);
+        int64_t port = 0;
+        if (!parseNumber("port", target.substr(colon + 1), 1, 65535, port, why))
+            return std::nullopt;
+        config.port = static_cast<uint16_t>(port);
+    }
+    if (!parseHost(hostText, config.host, why))
+        return std::nullopt;
+    return config;
+}
+
+std::string describeNetwork(const OutputConfig &config)
+{
+    NetTarget target;
+    std::string why;
+    const std::string to = resolveNetTarget(config, target, why) ? ipv4Text(target.host)
+        : config.host.empty()                                     ? "(" + why + ")"
+                                                                  : config.host;
+    if (config.kind == OutputKind::ArtNet)
+        return "Art-Net to " + to + ":" + std::to_string(config.port) + ", port-address "
+            + std::to_string(config.universe);
+    return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
+        + (config.host.empty() ? "its multicast group " : "") + to + ", priority "
+        + std::to_string(config.priority);
+}
+
+bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
+{
+    // Opening a network output only makes its socket; the goodbye packets of a close are sent
+    // by stop(), which is never called here.
+    if (!outputKind(config.kind).open(config, why))
+        return false;
+    NetTarget target;
+    if (!resolveNetTarget(config, target, why))
+        return false;
+    say("Route", "frames leave " + describePath(target.path));
+    return true;
+}
+
+int scanNetworkKind(const OutputConfig *inForce, const Say &say)
+{
+    if (!inForce)
+        return 0;
+    const ScanReport report = scanNetwork(*inForce, kScanWait);
+    for (const std::string &text : report.lines)
+        say("", text);
+    for (const std::string &text : report.warnings)
+        say("Warning", text);
+    return report.warnings.empty() ? report.found : -1;
+}
+
+} // namespace das

@@ -1,0 +1,41 @@
+// The none kind: no output at all, for a machine that should never drive lights.
+#include "output_kind.h"
+
+namespace das {
+
+namespace {
+
+std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
+{
+    if (!rest.empty()) {
+        why = "none takes no target or universe";
+        return std::nullopt;
+    }
+    OutputConfig config;
+    config.kind = OutputKind::None;
+    return config;
+}
+
+std::unique_ptr<Backend> open(const OutputConfig &, std::string &why)
+{
+    why = "output disabled";
+    return nullptr;
+}
+
+std::string describe(const OutputConfig &)
+{
+    return "no output: the interface button always shows \"DAS NG\"";
+}
+
+bool check(const OutputConfig &, const Say &, std::string &why)
+{
+    why = "the setting turns the output off";
+    return false;
+}
+
+} // namespace
+
+extern const OutputKindUnit kNoneKind = { OutputKind::None, "none", "none", parse, open, describe,
+    check, nullptr };
+
+} // namespace das

@@ -1,0 +1,91 @@
+// The DMX USB Pro kind: a widget on a serial device, named or found by asking the candidates.
+#include "backends/usbpro_probe.h"
+#include "kinds/serial_kind.h"
+
+#include <cstdio>
+
+namespace das {
+
+namespace {
+
+// A widget answers when asked, so usbpro alone means whichever one answers.
+std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
+{
+    return parseSerial(OutputKind::UsbPro, "usbpro", false, rest, why);
+}
+
+std::string describe(const OutputConfig &config)
+{
+    return config.device.empty()
+        ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
+          "like DMX interfaces"
+        : "the DMX USB Pro widget on " + config.device;
+}
+
+std::string widgetText(const WidgetReply &reply)
+{
+    if (!reply.answered)
+        return reply.why.empty() ? "no answer" : reply.why;
+    std::string text = "USB Pro widget";
+    if (reply.serial) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "%08x", *reply.serial);
+        text += std::string(", serial number ") + serial;
+    }
+    if (reply.firmware)
+        text += ", firmware " + std::to_string(*reply.firmware >> 8) + "."
+            + std::to_string(*reply.firmware & 0xff);
+    return text;
+}
+
+bool check(const OutputConfig &config, const Say &say, std::string &why)
+{
+    std::vector<std::string> devices { config.device };
+    if (config.device.empty()) {
+        devices = usbProCandidates();
+        if (devices.empty()) {
+            why = "no USB serial device that looks like a DMX interface is plugged in";
+            return false;
+        }
+    } else if (!deviceUsable(config.device, why)) {
+        return false;
+    }
+    const std::vector<WidgetReply> replies = askWidgets(devices, kWidgetAnswerWait);
+    const WidgetReply *chosen = nullptr;
+    for (const WidgetReply &reply : replies) {
+        say("Device", reply.device + ": " + widgetText(reply));
+        if (reply.answered && !chosen)
+            chosen = &reply;
+    }
+    if (!chosen) {
+        why = devices.size() == 1 ? "no widget answered on " + devices.front()
+                                  : "none of these devices answered as a widget";
+        return false;
+    }
+    say("Uses", chosen->device);
+    return true;
+}
+
+// Every serial device that may be a widget, and which answer.
+int scan(const OutputConfig *, const Say &say)
+{
+    const std::vector<std::string> devices = usbProCandidates();
+    if (devices.empty()) {
+        say("", "No USB serial device that looks like a DMX interface "
+                "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).");
+        return 0;
+    }
+    int widgets = 0;
+    for (const WidgetReply &reply : askWidgets(devices, kWidgetAnswerWait)) {
+        say("", reply.device + ": " + widgetText(reply));
+        widgets += reply.answered ? 1 : 0;
+    }
+    return widgets;
+}
+
+} // namespace
+
+extern const OutputKindUnit kUsbProKind = { OutputKind::UsbPro, "usbpro", "usbpro[:DEVICE]",
+    parse, openUsbPro, describe, check, scan };
+
+} // namespace das

@@ -1,0 +1,49 @@
+// Everything one output kind is, in one place: its name in the setting, how its setting parses,
+// how it opens, and what brivane-check says of it, checks and scans. Each kind is one unit in
+// kinds/ holding one of these; a new kind is a new unit and one row in output_kind.cpp.
+#pragma once
+
+#include "backend.h"
+#include "output_config.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace das {
+
+// One line of brivane-check's report: a label ("Device", "Route") and its text.
+using Say = std::function<void(const std::string &label, const std::string &text)>;
+
+struct OutputKindUnit
+{
+    OutputKind kind;
+    std::string_view name; // as the setting begins
+    std::string_view form; // its accepted form, for messages
+    // The setting after the name (":TARGET@U,..." or empty) into a config with every default
+    // filled in; nullopt with why not.
+    std::optional<OutputConfig> (*parse)(std::string_view rest, std::string &why);
+    // Command 1: the open output, or null with why not in one short phrase. On success `why` is
+    // empty or says what the output decided by itself.
+    std::unique_ptr<Backend> (*open)(const OutputConfig &config, std::string &why);
+    // What pressing the interface button would drive, in the operator's words.
+    std::string (*describe)(const OutputConfig &config);
+    // Whether command 1 would open it, found without sending a frame; says what it found.
+    bool (*check)(const OutputConfig &config, const Say &say, std::string &why);
+    // What is there to drive (brivane-check --scan): `inForce` is the setting when it is of this
+    // kind, else null. Says what it finds; returns how many answered, or -1 when it warned.
+    // Null for a kind with nothing to look for.
+    int (*scan)(const OutputConfig *inForce, const Say &say);
+};
+
+// Every kind, in the order messages list them.
+std::span<const OutputKindUnit *const> outputKinds();
+const OutputKindUnit &outputKind(OutputKind kind);
+
+// The accepted forms, for messages: each kind's form, " | " between.
+std::string outputForms();
+
+} // namespace das
