@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <thread>
 
 namespace {
@@ -209,6 +210,8 @@ const PathCase kPaths[] = {
         "\",if=NAME\"; there are: lo 127.0.0.1, lan1 10.1.0.1, lan2 10.2.0.1" },
     { "TheOnlyInterfaceUpIsUsed", "ip link set lan2 down", "sacn@5", DAS_OK, "1",
         "by lan1 from 10.1.0.1 (no route, and the only interface up)" },
+    { "UnicastWithoutARouteIsRefused", "ip link set lan2 down", "artnet:10.2.0.2",
+        DAS_E_UNAVAILABLE, "", "no route to 10.2.0.2 (Network is unreachable): name the interface" },
 };
 class Paths : public testing::TestWithParam<PathCase>
 {
@@ -222,9 +225,19 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
             _exit(77);
         ASSERT_EQ(std::system(c.setUp), 0);
         Receivers receivers(lan, std::string(c.output).starts_with("sacn") ? 5568 : 6454);
+        // The trace in memory: what an open found by itself is there too.
+        const int trace = memfd_create("trace", 0);
+        setenv("DASHARD_TRACE", ("/proc/self/fd/" + std::to_string(trace)).c_str(), 1);
         testing::internal::CaptureStderr();
         EXPECT_EQ(dasOpen(c.output), c.result);
         const std::string stderrText = testing::internal::GetCapturedStderr();
+        std::string traced(4096, '\0');
+        traced.resize(size_t(std::max<ssize_t>(pread(trace, traced.data(), traced.size(), 0), 0)));
+        EXPECT_EQ(traced.find("\n# output \"" + std::string(c.output) + "\": "
+                      + (c.output[0] == 's' ? "sACN" : "Art-Net") + " leaves " + c.said)
+                != std::string::npos,
+            std::string(c.name) == "TheOnlyInterfaceUpIsUsed")
+            << traced;
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(dasSend(), c.result == DAS_OK ? DAS_OK : DAS_E_NOT_OPEN);
         for (int n = 0; n < 2; ++n) {
@@ -289,20 +302,20 @@ TEST_P(Cuts, EndTheStreamAfterASecondNotAtTheFirstLoss)
 INSTANTIATE_TEST_SUITE_P(Network, Cuts, testing::ValuesIn(kCuts),
     [](const auto &row) { return std::string(row.param.name); });
 
-// An Art-Net node of 2 output ports (port-addresses 3 and 4) that answers one ArtPoll.
+// An Art-Net node of 2 output ports (port-addresses 19 and 20) that answers one ArtPoll.
 Bytes artPollReply()
 {
     Bytes reply(239);
     const Bytes head = { 'A', 'r', 't', '-', 'N', 'e', 't', 0, 0x00, 0x21, // OpPollReply, LE
         10, 1, 0, 2, 0x36, 0x19 }; // its address, then port 6454, LE
     std::copy(head.begin(), head.end(), reply.begin());
-    reply[18] = 0, reply[19] = 0; // Net 0, Sub-Net 0
+    reply[18] = 0, reply[19] = 1; // Net 0, Sub-Net 1
     const std::string shortName = "Fake node", longName = "A node the test plays";
     std::copy(shortName.begin(), shortName.end(), reply.begin() + 26);
     std::copy(longName.begin(), longName.end(), reply.begin() + 44);
     reply[173] = 2; // two ports
     reply[174] = reply[175] = 0x80; // both output DMX
-    reply[190] = 3, reply[191] = 4; // their universes
+    reply[190] = 3, reply[191] = 4; // their universes: port-addresses 0x13 and 0x14
     return reply;
 }
 
@@ -318,10 +331,10 @@ struct ScanCase
 };
 void PrintTo(const ScanCase &c, std::ostream *os) { *os << c.output; }
 const ScanCase kScans[] = {
-    { "ArtNetNodeListedAndMarked", "artnet@3,if=lan1", false, false, 0,
+    { "ArtNetNodeListedAndMarked", "artnet@20,if=lan1", false, false, 0,
         { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
-            "  10.1.0.2 \"Fake node\" \"A node the test plays\", outputs port-addresses 3, 4  <- "
-            "outputs port-address 3" } },
+            "  10.1.0.2 \"Fake node\" \"A node the test plays\", outputs port-addresses 19, 20  "
+            "<- outputs port-address 20" } },
     { "RivalSourceAtAHigherPriorityWarned", "sacn@5,if=lan1", true, false, 1,
         { "sACN: listened 3 s for universe 5 by lan1; 1 other source sending it",
             "  10.1.0.2 CID 0102", "\"Rival\", priority 150",
@@ -329,8 +342,10 @@ const ScanCase kScans[] = {
             "(100): two consoles fight for the same lights" } },
     { "RivalBelowOurPriorityOnlyListed", "sacn@5,if=lan1,priority=151", true, false, 0,
         { "1 other source sending it", "\"Rival\", priority 150" } },
-    { "HeldPortNamedAndTheRestScanned", "sacn@5,if=lan1", true, true, 1,
+    { "HeldPortNamedAndTheRestScanned", "sacn@5,if=lan1,priority=150", true, true, 1,
         { "Warning: sACN not heard: UDP port 5568 is held by ", "1 node answered" } },
+    { "RivalAtOurPriorityWarned", "sacn@5,if=lan1,priority=150", true, false, 1,
+        { "not below ours (150)" } },
 };
 class Scans : public testing::TestWithParam<ScanCase>
 {
