@@ -189,7 +189,7 @@ struct PathCase
 };
 void PrintTo(const PathCase &c, std::ostream *os) { *os << c.output; }
 const PathCase kPaths[] = {
-    { "SacnByTheNamedInterface", "", "sacn@5,if=lan1", DAS_OK, "1",
+    { "SacnByTheNamedInterface", "", "sacn@5,if=lan1,priority=150", DAS_OK, "1",
         "frames leave by lan1 from 10.1.0.1 (the interface the setting names)" },
     { "SacnByAnInterfaceAddress", "", "sacn@5,if=10.2.0.1", DAS_OK, "2", "by lan2 from 10.2.0.1" },
     { "ArtNetToTheInterfaceBroadcast", "", "artnet@3,if=lan2", DAS_OK, "2",
@@ -240,10 +240,14 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
             << traced;
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(dasSend(), c.result == DAS_OK ? DAS_OK : DAS_E_NOT_OPEN);
+        std::string why;
+        const int priority = das::parseOutputConfig(c.output, why)->priority;
         for (int n = 0; n < 2; ++n) {
             const bool want = std::string(c.reaches).find(char('1' + n)) != std::string::npos;
-            EXPECT_EQ(receivers.in[n]->receive(want ? 2000 : 300).has_value(), want)
-                << "network " << n + 1;
+            const auto packet = receivers.in[n]->receive(want ? 2000 : 300);
+            EXPECT_EQ(packet.has_value(), want) << "network " << n + 1;
+            if (packet && packet->size() == das::kSacnPacketSize) // the setting's priority
+                EXPECT_EQ((*packet)[108], priority);
         }
         DasCall(DAS_CMD_CLOSE, 0, nullptr);
         int status = -1;
