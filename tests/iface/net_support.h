@@ -60,49 +60,36 @@ private:
     int m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), m_port = 0;
 };
 
-// A network namespace of its own, held by a child process that waits for this object's end (or
-// its owner's) and then ends too. `inside` runs a step there from the calling thread: sockets it
-// makes stay in it, and programs it starts run in it.
+// A network namespace of its own, held by a child that ends when this object (or its owner)
+// does. `inside` runs a step there from the calling thread: sockets it makes stay in it.
 class Netns
 {
 public:
     Netns()
     {
         int ready[2], hold[2];
-        if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(hold, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(hold[1]);
-            char byte = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-            (void)!write(ready[1], &byte, 1);
-            (void)!read(hold[0], &byte, 1); // until the write end closes
-            _exit(0);
-        }
         char byte = 0;
-        if (m_pid > 0 && read(ready[0], &byte, 1) == 1 && byte == 1)
+        if (pipe2(ready, O_CLOEXEC) || pipe2(hold, O_CLOEXEC) || (m_pid = fork()) < 0)
+            return;
+        if (m_pid == 0) { // says whether it has its namespace, then waits for EOF
+            close(hold[1]);
+            byte = unshare(CLONE_NEWNET) == 0;
+            _exit(write(ready[1], &byte, 1) + read(hold[0], &byte, 1) ? 0 : 0);
+        }
+        if (read(ready[0], &byte, 1) == 1 && byte)
             m_fd = open(("/proc/" + std::to_string(m_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-        close(ready[0]), close(ready[1]), close(hold[0]);
-        m_hold = hold[1];
+        close(ready[0]), close(ready[1]), close(hold[0]), m_hold = hold[1];
     }
     Netns(Netns &&) = delete;
-    ~Netns()
-    {
-        close(m_fd), close(m_hold);
-        if (m_pid > 0)
-            waitpid(m_pid, nullptr, 0);
-    }
+    ~Netns() { close(m_fd), close(m_hold), m_pid > 0 && waitpid(m_pid, nullptr, 0); }
     bool ok() const { return m_fd >= 0; }
     pid_t pid() const { return m_pid; }
-    bool inside(const std::function<void()> &step) const
+    void inside(const std::function<void()> &step) const
     {
         const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        const bool entered = home >= 0 && setns(m_fd, CLONE_NEWNET) == 0;
-        if (entered)
-            step();
-        const bool back = home >= 0 && setns(home, CLONE_NEWNET) == 0;
+        if (setns(m_fd, CLONE_NEWNET) == 0)
+            step(), setns(home, CLONE_NEWNET);
         close(home);
-        return entered && back;
     }
 
 private:
