@@ -12,7 +12,6 @@ namespace das {
 
 namespace {
 
-
 // Strict decimal: digits only, no sign, no spaces. Ten digits hold every field here, and the
 // limit keeps the value far from overflow.
 std::optional<int64_t> parseDecimal(std::string_view text)

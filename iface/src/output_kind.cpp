@@ -3,8 +3,7 @@
 
 namespace das {
 
-extern const OutputKindUnit kArtNetKind, kSacnKind, kUsbProKind, kOpenDmxKind, kOlaKind,
-    kNoneKind;
+extern const OutputKindUnit kArtNetKind, kSacnKind, kUsbProKind, kOpenDmxKind, kOlaKind, kNoneKind;
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include "backends/udp_output.h"
 #include "encode/artnet.h"
 
-
 namespace das {
 
 namespace {
@@ -42,7 +41,8 @@ std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why
     auto output = std::make_unique<ArtNetOutput>(to.universe);
     // Broadcast is always allowed: whether HOST is a directed broadcast address depends on the
     // interfaces, and the user who names one means it.
-    if (!output->socket().open(to.host, to.port, UdpSender::Mode::Broadcast, to.path, "Art-Net", why))
+    if (!output->socket().open(
+            to.host, to.port, UdpSender::Mode::Broadcast, to.path, "Art-Net", why))
         return nullptr;
     if (to.path.choice == NetPath::Choice::OnlyInterface)
         why = "Art-Net leaves " + describePath(to.path);

@@ -92,8 +92,7 @@ std::string interfaceList(const std::vector<NetInterface> &interfaces)
     std::string list;
     for (const NetInterface &one : interfaces)
         list += (list.empty() ? "" : ", ") + one.name + " "
-            + (one.address ? ipv4Text(one.address) : "no IPv4 address")
-            + (one.up ? "" : " (down)");
+            + (one.address ? ipv4Text(one.address) : "no IPv4 address") + (one.up ? "" : " (down)");
     return list.empty() ? "none" : list;
 }
 
@@ -110,13 +109,13 @@ bool findInterface(const std::string &wanted, NetInterface &found, std::string &
         }
     }
     why = "no network interface " + std::string(byAddress ? "holds " : "") + "\"" + wanted + "\""
-        + (byAddress ? "" : " with an IPv4 address") + " here; there are: "
-        + interfaceList(interfaces);
+        + (byAddress ? "" : " with an IPv4 address")
+        + " here; there are: " + interfaceList(interfaces);
     return false;
 }
 
-bool chooseNetPath(const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path,
-    std::string &why)
+bool chooseNetPath(
+    const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path, std::string &why)
 {
     path = {};
     if (!wanted.empty()) {

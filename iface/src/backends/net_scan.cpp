@@ -156,8 +156,8 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
         if (::sendto(poll.fd(), packet.data(), packet.size(), MSG_NOSIGNAL,
                 reinterpret_cast<const sockaddr *>(&to), sizeof to)
             < 0) {
-            report.warnings.push_back("ArtPoll to " + ipv4Text(pollTo) + by
-                + " not sent: " + std::strerror(errno));
+            report.warnings.push_back(
+                "ArtPoll to " + ipv4Text(pollTo) + by + " not sent: " + std::strerror(errno));
             poll.close();
         }
     }
@@ -180,7 +180,8 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
     std::vector<std::pair<ArtNode, uint32_t>> nodes;
     std::vector<Source> sources;
     const auto end = std::chrono::steady_clock::now() + wait;
-    for (auto now = std::chrono::steady_clock::now(); now < end && (poll.fd() >= 0 || listener.fd() >= 0);
+    for (auto now = std::chrono::steady_clock::now();
+         now < end && (poll.fd() >= 0 || listener.fd() >= 0);
          now = std::chrono::steady_clock::now()) {
         pollfd fds[2] = { { poll.fd(), POLLIN, 0 }, { listener.fd(), POLLIN, 0 } };
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
@@ -204,7 +205,8 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
                         return known.second == sender && known.first.address == node->address;
                     }))
                     nodes.emplace_back(std::move(*node), sender);
-            } else if (auto heard = parseSacnData(packet); heard && heard->universe == target.universe) {
+            } else if (auto heard = parseSacnData(packet);
+                       heard && heard->universe == target.universe) {
                 auto known = std::find_if(sources.begin(), sources.end(),
                     [&](const Source &s) { return s.heard.cid == heard->cid; });
                 if (known == sources.end())
@@ -226,8 +228,8 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
             const bool ours = artnet
                 && std::find(node.outputs.begin(), node.outputs.end(), target.universe)
                     != node.outputs.end();
-            report.lines.push_back("  " + ipv4Text(node.address) + " \"" + node.shortName
-                + "\" \"" + node.longName + "\", outputs port-addresses "
+            report.lines.push_back("  " + ipv4Text(node.address) + " \"" + node.shortName + "\" \""
+                + node.longName + "\", outputs port-addresses "
                 + (outputs.empty() ? "none" : outputs)
                 + (ours ? "  <- outputs port-address " + std::to_string(target.universe) : ""));
         }

@@ -85,10 +85,8 @@ std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
     NetTarget to;
     if (!resolveNetTarget(config, to, why))
         return nullptr;
-    auto output
-        = std::make_unique<SacnOutput>(to.universe, static_cast<uint8_t>(config.priority));
-    const auto mode
-        = isMulticast(to.host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
+    auto output = std::make_unique<SacnOutput>(to.universe, static_cast<uint8_t>(config.priority));
+    const auto mode = isMulticast(to.host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
     if (!output->socket().open(to.host, to.port, mode, to.path, "sACN", why))
         return nullptr;
     if (to.path.choice == NetPath::Choice::OnlyInterface)

@@ -60,7 +60,8 @@ void encodeArtPoll(std::span<uint8_t, kArtPollSize> out)
 
 std::optional<ArtNode> parseArtPollReply(std::span<const uint8_t> packet)
 {
-    if (packet.size() < kArtPollReplyMinSize || !std::equal(kArtNetId.begin(), kArtNetId.end(), packet.begin())
+    if (packet.size() < kArtPollReplyMinSize
+        || !std::equal(kArtNetId.begin(), kArtNetId.end(), packet.begin())
         || packet[8] != (kOpPollReply & 0xff) || packet[9] != kOpPollReply >> 8)
         return std::nullopt;
     ArtNode node;

@@ -12,8 +12,8 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kArtNetKind = { OutputKind::ArtNet, "artnet",
-    "artnet[:HOST[:PORT]][@U][,if=INTERFACE]", parse, openArtNet, describeNetwork, checkNetwork,
-    scanNetworkKind };
+extern const OutputKindUnit kArtNetKind
+    = { OutputKind::ArtNet, "artnet", "artnet[:HOST[:PORT]][@U][,if=INTERFACE]", parse, openArtNet,
+          describeNetwork, checkNetwork, scanNetworkKind };
 
 } // namespace das

@@ -43,7 +43,7 @@ bool parseOptions(std::string_view options, OutputConfig &config, std::string &w
         } else if (name == "if" || name == "priority") {
             why = "option \"" + std::string(name) + "\" "
                 + (config.kind == OutputKind::Sacn || name == "if" ? "given twice"
-                                                                    : "is for sacn only");
+                                                                   : "is for sacn only");
             return false;
         } else {
             why = "unknown option \"" + std::string(option) + "\"";
@@ -109,8 +109,8 @@ std::string describeNetwork(const OutputConfig &config)
     NetTarget target;
     std::string why;
     const std::string to = resolveNetTarget(config, target, why) ? ipv4Text(target.host)
-        : config.host.empty()                                     ? "(" + why + ")"
-                                                                  : config.host;
+        : config.host.empty()                                    ? "(" + why + ")"
+                                                                 : config.host;
     if (config.kind == OutputKind::ArtNet)
         return "Art-Net to " + to + ":" + std::to_string(config.port) + ", port-address "
             + std::to_string(config.universe);

@@ -35,7 +35,7 @@ bool check(const OutputConfig &, const Say &, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kNoneKind = { OutputKind::None, "none", "none", parse, open, describe,
-    check, nullptr };
+extern const OutputKindUnit kNoneKind
+    = { OutputKind::None, "none", "none", parse, open, describe, check, nullptr };
 
 } // namespace das

@@ -41,7 +41,7 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kOlaKind = { OutputKind::Ola, "ola", "ola[@U]", parse, openOla,
-    describe, check, nullptr };
+extern const OutputKindUnit kOlaKind
+    = { OutputKind::Ola, "ola", "ola[@U]", parse, openOla, describe, check, nullptr };
 
 } // namespace das

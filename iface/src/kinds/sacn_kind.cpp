@@ -12,8 +12,8 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kSacnKind = { OutputKind::Sacn, "sacn",
-    "sacn[:HOST][@U][,if=INTERFACE][,priority=P]", parse, openSacn, describeNetwork, checkNetwork,
-    scanNetworkKind };
+extern const OutputKindUnit kSacnKind
+    = { OutputKind::Sacn, "sacn", "sacn[:HOST][@U][,if=INTERFACE][,priority=P]", parse, openSacn,
+          describeNetwork, checkNetwork, scanNetworkKind };
 
 } // namespace das

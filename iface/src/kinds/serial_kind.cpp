@@ -10,8 +10,8 @@
 namespace das {
 
 // Serial outputs have no universe or options, so a path may hold '@' and ','.
-std::optional<OutputConfig> parseSerial(
-    OutputKind kind, std::string_view name, bool pathNeeded, std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseSerial(OutputKind kind, std::string_view name, bool pathNeeded,
+    std::string_view rest, std::string &why)
 {
     OutputConfig config;
     config.kind = kind;
@@ -27,7 +27,9 @@ std::optional<OutputConfig> parseSerial(
 
 bool deviceUsable(const std::string &path, std::string &why)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(path.c_str(), &info) != 0) {
         why = path + " does not exist: is the interface plugged in?";
         return false;

@@ -8,8 +8,8 @@ namespace das {
 
 // ":DEVICE" after the name: everything after the colon, '@' and ',' included. `pathNeeded` for a
 // kind that cannot find its device itself.
-std::optional<OutputConfig> parseSerial(
-    OutputKind kind, std::string_view name, bool pathNeeded, std::string_view rest, std::string &why);
+std::optional<OutputConfig> parseSerial(OutputKind kind, std::string_view name, bool pathNeeded,
+    std::string_view rest, std::string &why);
 
 // Whether this user may use a serial device: it exists, may be read and written, and no other
 // program holds it. On failure `why` says what to do about it.

@@ -71,8 +71,9 @@ int scan(const OutputConfig *, const Say &say)
 {
     const std::vector<std::string> devices = usbProCandidates();
     if (devices.empty()) {
-        say("", "No USB serial device that looks like a DMX interface "
-                "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).");
+        say("",
+            "No USB serial device that looks like a DMX interface "
+            "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).");
         return 0;
     }
     int widgets = 0;
@@ -85,7 +86,7 @@ int scan(const OutputConfig *, const Say &say)
 
 } // namespace
 
-extern const OutputKindUnit kUsbProKind = { OutputKind::UsbPro, "usbpro", "usbpro[:DEVICE]",
-    parse, openUsbPro, describe, check, scan };
+extern const OutputKindUnit kUsbProKind
+    = { OutputKind::UsbPro, "usbpro", "usbpro[:DEVICE]", parse, openUsbPro, describe, check, scan };
 
 } // namespace das
