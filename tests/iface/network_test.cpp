@@ -19,6 +19,9 @@ namespace {
 
 using namespace std::literals;
 const auto kRowName = [](const auto &row) { return std::string(row.param.name); };
+template <class Row> // each row shows as its name in test listings
+    requires requires(Row row) { row.name; }
+void PrintTo(const Row &row, std::ostream *os) { *os << row.name; }
 
 // Settings: each row the text and the fields it gives, or "error: " and part of why not.
 struct ParseCase
