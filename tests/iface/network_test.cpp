@@ -107,7 +107,11 @@ void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
                 || std::system(("ip link add lan" + N + " type veth peer name peer netns " + pid
                        + " && ip addr add" + at + "1/16 dev lan" + N + " && ip link set lan" + N
                        + " up && nsenter -t " + pid + " -n sh -c 'ip link set lo up && ip addr add"
-                       + at + "2/16 dev peer && ip link set peer up'")
+                       + at + "2/16 dev peer && ip link set peer up'"
+                       // Frames go nowhere until the kernel has seen both ends up (up to 1 s).
+                       + " && for i in $(seq 50); do ip -br link show lan" + N + " | grep -q ' UP '"
+                       + " && nsenter -t " + pid + " -n ip -br link show peer | grep -q ' UP '"
+                       + " && break; sleep 0.1; done")
                                    .c_str()))
                 _exit(77);
         }
