@@ -171,8 +171,10 @@ bool checkUsbPro(const OutputConfig &config, std::string &why)
             chosen = &reply;
     }
     if (!chosen) {
-        why = devices.size() == 1 ? "no widget answered on " + devices.front()
-                                  : "none of these devices answered as a widget";
+        const WidgetReply &only = replies.front();
+        why = devices.size() > 1 ? "none of these devices answered as a widget"
+            : only.asked         ? "no widget answered on " + only.device
+                                 : only.device + ": " + only.why;
         return false;
     }
     line("Uses", chosen->device);

@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,19 +28,35 @@ static_assert(kTraceFileMax >= kTraceLineMax, "a trace file must hold at least o
 constexpr int64_t kLookMicros = 1'000'000;
 
 // Writes all of `text`, resuming after a signal or a short write. 0, or the errno that stopped it.
+// A pipe or FIFO whose reader has gone gives EPIPE and no SIGPIPE: the signal's default action
+// would end the program, and a library may not change the process's handling of it, so it is
+// blocked in this thread for the write and one it raised is taken before the mask is restored.
 int writeAll(int fd, const char *text, std::size_t size)
 {
+    sigset_t pipeSignal, before, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    // One already pending belongs to someone else and stays for them.
+    const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
+    int error = 0;
     while (size > 0) {
         const ssize_t written = ::write(fd, text, size);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return errno;
+            error = errno;
+            break;
         }
         text += written;
         size -= static_cast<std::size_t>(written);
     }
-    return 0;
+    if (error == EPIPE && !pendingBefore) {
+        const timespec now {};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) { }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return error;
 }
 
 char *putNumber(char *at, char *end, int64_t value) { return std::to_chars(at, end, value).ptr; }
@@ -115,6 +134,12 @@ void Trace::record(
         if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
             m_size = kTraceFileMax; // unknown: turn over before the next line
         fail("cannot write trace file", error);
+        // A FIFO's reader has gone: the once-a-second look opens it again, which works as soon
+        // as a new reader has it open.
+        if (error == EPIPE) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
         return;
     }
     m_size += size;
@@ -150,12 +175,24 @@ void Trace::reopen()
 
 bool Trace::rotate()
 {
-    if (::rename(m_path.c_str(), m_oldPath.c_str()) != 0) {
-        fail("cannot rename trace file", errno);
+    if (::rename(m_path.c_str(), m_oldPath.c_str()) == 0) {
+        m_renameRefused = false;
+        reopen();
+        return m_fd >= 0;
+    }
+    // A folder that refuses the rename (the file writable, its folder not) must not stop the
+    // trace: the file begins again from its start, which keeps it within its bound.
+    const int error = errno;
+    if (::ftruncate(m_fd, 0) != 0) {
+        fail("cannot empty trace file", errno);
         return false;
     }
-    reopen();
-    return m_fd >= 0;
+    if (!m_renameRefused)
+        printDiagnostic("cannot rename trace file \"" + m_path + "\" to \"" + m_oldPath
+            + "\": " + std::strerror(error) + "; it begins again from its start each time it is full");
+    m_renameRefused = true;
+    m_size = 0;
+    return true;
 }
 
 void Trace::fail(const char *what, int error)

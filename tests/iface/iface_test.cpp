@@ -15,6 +15,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
@@ -24,166 +25,242 @@ namespace fs = std::filesystem;
 using namespace std::literals;
 using Bytes = std::vector<uint8_t>;
 
-// The calls a trace file holds, as "COMMAND LENGTH RESULT", with " N" for a frame numbered N in its
-// first two levels; a line of any other shape, a part of a line among them, fails the test.
-std::vector<std::string> tracedCalls(const std::string &path)
+// What a trace file holds: each call's result, and for each frame its number (first two levels).
+// A line of any other shape, a part of a line among them, fails the test.
+struct Traced
 {
-    std::vector<std::string> calls;
+    std::vector<int> results;
+    std::string frames; // "N N N "
+};
+Traced traced(const std::string &path)
+{
+    Traced calls;
     std::ifstream in(path);
-    const std::regex shape(R"(\d+\.\d{6} (-?\d+ -?\d+ -?\d+)(?: ([0-9a-f]{4})[0-9a-f]{1020})?)");
+    const std::regex shape(R"(\d+\.\d{6} -?\d+ -?\d+ (-?\d+)(?: ([0-9a-f]{4})[0-9a-f]{1020})?)");
     for (std::string line; std::getline(in, line);) {
         std::smatch m;
         EXPECT_TRUE(std::regex_match(line, m, shape)) << path << ": " << line.substr(0, 80);
-        calls.push_back(
-            m[1].str() + (m[2].matched ? " " + std::to_string(std::stoi(m[2], 0, 16)) : ""));
+        calls.results.push_back(std::stoi(m[1]));
+        if (m[2].matched)
+            calls.frames += std::to_string(std::stoi(m[2], 0, 16)) + " ";
     }
     return calls;
 }
 
-// One row. `command` runs through sh in a folder of its own, with HOME=h and XDG_CONFIG_DIRS=s1:s2
-// there, once `files` are written there (path, text; "<dir>" makes a folder, "<0000>TEXT" a file
-// nobody may read). What it prints, the folder's name cut out, must hold `part`. `result`: for a
-// probe, a pattern for its one line of DasCall results (ending in a space); else its exit status.
-// `frames`: the numbers of the frames its trace files hold, oldest first.
-struct Case
+// One way of meeting the library as its users do: a shell command, run in a folder of its own
+// with HOME=h, XDG_CONFIG_DIRS=s1:s2 there and TO naming an Art-Net receiver of the test's, once
+// `files` are written there (path, text; "<dir>" makes a folder, "<0000>TEXT" a file nobody may
+// read). What it prints, the folder's name cut out, holds `said`. A command that prints
+// "skipped: WHY" and exits 77 could not have what it needs here.
+struct Row
 {
-    std::string command;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string part, result, frames = "";
+    std::string name, command;
+    std::vector<std::pair<std::string, std::string>> files = {};
+    std::string said = "";
+    // A probe prints its DasCall results, after at most one line of `said`; any other command
+    // is judged by its exit status.
+    std::vector<int> results = {};
+    int status = 0;
+    std::string frames = ""; // the frames its trace files hold, oldest first
+    int datagrams = -1; // how many reach the receiver, when counted
+    bool everyCallTraced = false; // calls.log holds each call with the result it returned
+};
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
+
+const std::string kProbe = DAS_TRACE_PROBE, kOpen = kProbe + " 1,0", kCheck = BRIVANE_CHECK,
+                  kUser = "h/.config/brivane/output", kSystem = "s1/brivane/output",
+                  kBad = "artnet:1.2.3", kNone = "cannot open output \"none\"";
+Row probe(std::string name, std::string command, std::vector<int> results, std::string said = "",
+    std::vector<std::pair<std::string, std::string>> files = {}, std::string frames = "")
+{
+    return { name, command, files, said, results, 0, frames };
+}
+Row check(std::string name, std::string setting, int status, std::string said)
+{
+    return { name, "DASHARD_OUTPUT=" + setting + " " + kCheck, {}, said, {}, status };
+}
+// The user's file is bad as `why` says: the open fails, never trying the system's good one (run
+// without capabilities, as root reads anything).
+Row broken(std::string name, std::string text, std::string why)
+{
+    const std::string drop = geteuid() == 0 ? "setpriv --inh-caps=-all --bounding-set=-all " : "";
+    return probe(name, drop + kOpen, { DAS_E_CONFIG }, kUser + why,
+        { { kUser, text }, { kSystem, "none" } });
+}
+// The small probe, its trace turning over at 16 KiB, on a 64 KiB tmpfs of its own, which `setUp`
+// and `steps` make fail; `as` may run it with fewer rights. Every send's result is DAS_OK.
+Row traceOnTmpfs(std::string name, std::string setUp, std::string steps, int sends,
+    std::string said, std::string frames, std::string as = "")
+{
+    return { name,
+        "unshare -m true 2>/dev/null || { echo 'skipped: no private mount namespace here (unshare "
+        "-m refused)'; exit 77; }; mkdir fs && timeout 60 unshare -m sh -c \"mount -t tmpfs -o "
+        "size=64k das fs && { "
+            + setUp + "; } 2>/dev/null && DASHARD_TRACE=fs/calls.log DASHARD_OUTPUT=artnet:127.0.0.1:9 "
+            + as + DAS_SMALL_TRACE_PROBE " 1,0 " + steps + " 2>&1; cp fs/calls.log* .\"",
+        {}, said.empty() ? "" : "dashard: " + said + "\n",
+        std::vector<int>(1 + sends, DAS_OK), 0, frames };
+}
+std::string numbers(int from, int to)
+{
+    std::string text;
+    for (int n = from; n <= to; ++n)
+        text += std::to_string(n) + " ";
+    return text;
+}
+
+const Row kRows[] = {
+    // Each way to be wrong between an open and a good send (unknown command, bad length or
+    // buffer), then a send after closing; all traced, only the good send's frame sent.
+    { "EachWrongCallThenASendAfterClose",
+        "DASHARD_OUTPUT=$TO DASHARD_TRACE=calls.log " + kProbe
+            + " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512",
+        {}, "",
+        { DAS_E_NOT_OPEN, DAS_E_COMMAND, DAS_OK, DAS_E_COMMAND, DAS_E_COMMAND, DAS_E_ARGUMENT,
+            DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_OK,
+            DAS_OK, DAS_OK, DAS_E_NOT_OPEN },
+        0, "1 1 1 ", 1, true },
+    probe("NoneOpensNothingSayingSoOnce", "DASHARD_OUTPUT=none " + kOpen + " 4,512",
+        { DAS_E_UNAVAILABLE, DAS_E_NOT_OPEN }, "dashard: " + kNone + ": output disabled\n"),
+    probe("BadVariableWinsOverAGoodFileNamingTheForms", "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0 " + kOpen,
+        { DAS_E_CONFIG }, ": unknown output kind \"dmx4all\" (accepted forms: ", { { kUser, "none" } }),
+    // Defaults filled in, as brivane-check shows them; the top of each range, and one past it.
+    probe("NothingSetOpensTheDefault", kOpen, { DAS_OK }),
+    { "CheckShowsTheDefault", kCheck, {}, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n" },
+    check("ArtNetTopPortAddress", "artnet@32767", 0, "port-address 32767\n"),
+    probe("ArtNetPortAddressPastTheTop", "DASHARD_OUTPUT=artnet@32768 " + kOpen, { DAS_E_CONFIG },
+        "out of range"),
+    check("SacnTopUniverseToItsGroup", "sacn@63999", 0, "multicast group 239.255.249.255"),
+    probe("SacnUniversePastTheTop", "DASHARD_OUTPUT=sacn@64000 " + kOpen, { DAS_E_CONFIG },
+        ": universe out of range"),
+    probe("SacnUniverseZeroIsReserved", "DASHARD_OUTPUT=sacn@0 " + kOpen, { DAS_E_CONFIG },
+        ": universe out of range"),
+    // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
+    // comment lines passed over), then each system folder in order, a relative one passed over.
+    probe("EmptyVariableIsUnset", "DASHARD_OUTPUT= " + kOpen, { DAS_E_UNAVAILABLE },
+        kNone + " set in " + kUser + ":1", { { kUser, "none" }, { kSystem, kBad } }),
+    probe("ConfigHomeOverHomeBlankAndCommentLinesSkipped", "XDG_CONFIG_HOME=$PWD/c " + kOpen,
+        { DAS_E_UNAVAILABLE }, kNone + " set in c/brivane/output:4",
+        { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { kUser, kBad } }),
+    probe("SystemFoldersInOrderRelativeSkipped", "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1 " + kOpen,
+        { DAS_E_UNAVAILABLE }, kNone + " set in s2/brivane/output:1",
+        { { kSystem, kBad }, { "s2/brivane/output", "none" } }),
+    broken("BadLineNamedByNumber", "#\n" + kBad, ":2: bad output setting \"artnet:1.2.3\": host"),
+    broken("FileIsAFolder", "<dir>", ": cannot read the output setting: Is a directory"),
+    broken("FileUnreadable", "<0000>none", ": cannot read the output setting: Permission denied"),
+    broken("LineTooLong", std::string(100000, 'x'), ":1: line longer than 4096 bytes"),
+    broken("NulByte", "no\0ne"s, ":1: NUL byte"),
+    broken("NotUtf8", "\xff", ":1: the setting is not valid UTF-8"),
+    // brivane-check names the target and sends nothing; fails if it would not open; usage: 2.
+    { "CheckNamesTheTargetSendingNothing", "DASHARD_OUTPUT=$TO@3 " + kCheck, {}, ", port-address 3\n",
+        {}, 0, "", 0 },
+    check("CheckFailsForAMissingDevice", "opendmx:gone", 1, "\"DAS NG\""),
+    // A node left with no device behind it (ENXIO) is not "no answer" (needs mknod).
+    { "CheckSaysANodeWithoutADeviceIsNotThere",
+        "mknod ghost c 188 250 2>/dev/null || { echo 'skipped: mknod refused'; exit 77; }; "
+        "DASHARD_OUTPUT=usbpro:$PWD/ghost " + kCheck,
+        {}, "\"DAS NG\": ghost: no device behind this node", {}, 1 },
+    { "CheckUsage", kCheck + " --frobnicate", {}, "--scan", {}, 2 },
+    // The library exports DasCall alone, and links the C++ runtime but no OLA library.
+    { "ExportsDasCallAloneAndNoOla",
+        "test \"$(nm -D --defined-only --format=just-symbols " DASHARD_PATH " | tr '\\n' ' ')\" = "
+        "'DASHARD_1 DasCall@@DASHARD_1 ' && ldd " DASHARD_PATH " | grep -q libstdc++ && ! ldd "
+        DASHARD_PATH " | grep -E 'libola|libprotobuf'" },
+    // A FIFO whose reader leaves once it has 2000 bytes costs the lines meanwhile, saying so once,
+    // with no SIGPIPE; a new reader gets the lines from the next once-a-second look on. Files
+    // "gone" and "read" mark each reader's end.
+    probe("FifoReaderGoneIsNoSigpipeAndANewOneReads",
+        "mkfifo calls.fifo && exec 3<>calls.fifo && "
+        "{ head -c 2000 <&3 >/dev/null; exec 3<&-; touch gone; } & exec 3<&- && "
+        "DASHARD_OUTPUT=artnet:127.0.0.1:9 DASHARD_TRACE=calls.fifo " + kOpen
+            + " s3 'sh:until [ -e gone ]; do sleep 0.05; done' s3 "
+              "'sh:exec 3<>calls.fifo; { head -n 3 <&3 >calls.log; touch read; } & sleep 1.1' s3 "
+              "&& until [ -e read ]; do sleep 0.05; done",
+        std::vector<int>(10, DAS_OK), "dashard: cannot write trace file \"calls.fifo\": Broken pipe\n",
+        {}, "6 7 8 "),
+    // The trace turns over keeping one older file; a full disk costs the calls made meanwhile
+    // and says so once; a file removed under it, or read-only at first, is opened again; a folder
+    // that refuses the rename has the file begin again.
+    traceOnTmpfs("TraceTurnsOverKeepingOneOlder", "echo older >fs/calls.log.1", "s100", 100, "",
+        numbers(75, 99)),
+    traceOnTmpfs("TraceOnAFullDisk", "head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",
+        "s20 sh:'rm fs/filler' s5", 25,
+        "cannot write trace file \"fs/calls.log\": No space left on device", "0 1 2 20 21 22 23 24 "),
+    traceOnTmpfs("TraceRemovedIsBegunAnew", "true",
+        "s20 sh:'rm fs/calls.log; touch fs/calls.log; sleep 1.1' s5", 25, "",
+        numbers(0, 14) + numbers(20, 24)),
+    traceOnTmpfs("TraceReadOnlyAtFirst", "mount -o remount,ro fs",
+        "s20 sh:'mount -o remount,rw fs; sleep 1.1' s5", 25,
+        "cannot open trace file \"fs/calls.log\": Read-only file system", numbers(20, 24)),
+    traceOnTmpfs("TraceFolderRefusesTheRename", "touch fs/calls.log && chmod 555 fs", "s100", 100,
+        "cannot rename trace file \"fs/calls.log\" to \"fs/calls.log.1\": Permission denied; it "
+        "begins again from its start each time it is full",
+        numbers(90, 99), "setpriv --inh-caps=-all --bounding-set=-all "),
 };
 
-TEST(DasCall, CodesSettingCheckExportsAndTrace)
+class DasCallRows : public testing::TestWithParam<Row>
 {
+};
+
+TEST_P(DasCallRows, Row)
+{
+    const Row &c = GetParam();
     nettest::UdpReceiver receiver;
-    const std::string port = std::to_string(receiver.port()),
-                      to = "DASHARD_OUTPUT=artnet:127.0.0.1:" + port;
-    const std::string probe = " " DAS_TRACE_PROBE, open = probe + " 1,0",
-                      check = " " BRIVANE_CHECK " ";
-    const std::string u = "h/.config/brivane/output", s1 = "s1/brivane/output",
-                      bad = "artnet:1.2.3", none = "cannot open output \"none\"";
-    const std::string drop = geteuid() == 0 ? " setpriv --inh-caps=-all --bounding-set=-all" : "";
-    // The user's file is bad as `why` says: the open fails, never trying s1's good one (run without
-    // capabilities, as root reads anything).
-    const auto broken = [&](std::string text, std::string why) {
-        return Case { drop + open, { { u, text }, { s1, "none" } }, u + why, "-5 " };
-    };
-    // The small probe's trace on a 64 KiB tmpfs of its own, which `setUp` and `steps` make fail.
-    const auto traced = [](std::string setUp, std::string steps, std::string said,
-                            std::string frames) {
-        return Case {
-            "mkdir fs && timeout 60 unshare -m sh -c \"mount -t tmpfs -o size=64k das fs && { "
-                + setUp
-                + "; } 2>/dev/null && DASHARD_TRACE=fs/calls.log "
-                  "DASHARD_OUTPUT=artnet:127.0.0.1:9 " DAS_SMALL_TRACE_PROBE " 1,0 "
-                + steps + " 2>&1; cp fs/calls.log* .\"",
-            {}, said.empty() ? "" : "dashard: " + said + "\n", "(0 )*0 ", frames
-        };
-    };
-    const Case cases[] = {
-        // Each way to be wrong between an open and a good send (unknown command, bad length or
-        // buffer), then a send after closing; all traced, only the good send's frame sent.
-        { to + " DASHARD_TRACE=calls.log" + probe
-                + " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512",
-            {}, "", "-3 -1 0 -1 -1 -2 -2 -2 -2 -2 -2 0 0 0 -3 ", "1 1 1 " },
-        { "DASHARD_OUTPUT=none" + open + " 4,512", {}, "dashard: " + none + ": output disabled\n",
-            "-6 -3 " }, // "none" opens nothing, saying so once
-        // A bad variable fails, naming the accepted forms, even over a good file.
-        { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + open, { { u, "none" } },
-            ": unknown output kind \"dmx4all\" (accepted forms: ", "-5 " },
-        // Defaults filled in, as brivane-check shows them, and a form refused with its reason.
-        { open, {}, "", "0 " }, // nothing set anywhere: the default opens
-        { check, {}, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n", "0" },
-        { "DASHARD_OUTPUT=sacn@63999" + check, {}, "multicast group 239.255.249.255", "0" },
-        { "DASHARD_OUTPUT=sacn@0" + open, {}, ": universe out of range", "-5 " },
-        // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
-        // comment lines passed over), then each system folder in order, a relative one passed over.
-        { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
-            "-6 " },
-        { "XDG_CONFIG_HOME=$PWD/c" + open,
-            { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { u, bad } },
-            none + " set in c/brivane/output:4", "-6 " },
-        { "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1" + open,
-            { { s1, bad }, { "s2/brivane/output", "none" } }, none + " set in s2/brivane/output:1",
-            "-6 " },
-        broken("#\n" + bad, ":2: bad output setting \"artnet:1.2.3\": host"),
-        broken("<dir>", ": cannot read the output setting: Is a directory"),
-        broken("<0000>none", ": cannot read the output setting: Permission denied"),
-        broken(std::string(100000, 'x'), ":1: line longer than 4096 bytes"),
-        broken("no\0ne"s, ":1: NUL byte"),
-        broken("\xff", ":1: the setting is not valid UTF-8"),
-        // brivane-check names the target and sends nothing; fails if it would not open; usage: 2.
-        { to + "@3" + check, {}, ":" + port + ", port-address 3", "0" },
-        { "DASHARD_OUTPUT=opendmx:gone" + check, {}, "\"DAS NG\"", "1" },
-        { check + "--frobnicate", {}, "--scan", "2" },
-        // The library exports DasCall alone, and links the C++ runtime but no OLA library.
-        { "test \"$(nm -D --defined-only --format=just-symbols " DASHARD_PATH
-          " | tr '\\n' ' ')\" = "
-          "'DASHARD_1 DasCall@@DASHARD_1 ' && ldd " DASHARD_PATH
-          " | grep -q libstdc++ && ! ldd " DASHARD_PATH " | grep -E 'libola|libprotobuf'",
-            {}, "", "0" },
-        // The trace turns over keeping one older file; a full disk costs the calls made meanwhile
-        // and says so once; a file removed under it, or read-only at first, is opened again.
-        traced("echo older >fs/calls.log.1", "s100", "",
-            "75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95 96 97 98 99 "),
-        traced("head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",
-            "s20 sh:'rm fs/filler' s5",
-            "cannot write trace file \"fs/calls.log\": No space left on device",
-            "0 1 2 20 21 22 23 24 "),
-        traced("true", "s20 sh:'rm fs/calls.log; touch fs/calls.log; sleep 1.1' s5", "",
-            "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 20 21 22 23 24 "),
-        traced("mount -o remount,ro fs", "s20 sh:'mount -o remount,rw fs; sleep 1.1' s5",
-            "cannot open trace file \"fs/calls.log\": Read-only file system", "20 21 22 23 24 "),
-    };
     const testsupport::TempFolder folder("das-call");
-    for (size_t n = 0; n < std::size(cases); ++n) {
-        const Case &c = cases[n];
-        const std::string at = folder / std::to_string(n);
-        if (c.command.starts_with("mkdir") && geteuid() != 0)
-            continue; // a file system of its own needs root
-        fs::create_directories(at);
-        for (const auto &[file, text] : c.files) {
-            const std::string path = at + "/" + file;
-            fs::create_directories(fs::path(path).parent_path());
-            if (text == "<dir>")
-                fs::create_directory(path);
-            std::ofstream(path) << text.substr(text.starts_with("<0000>") ? 6 : 0);
-            chmod(path.c_str(), text.starts_with("<0000>") ? 0 : 0755);
-        }
-        int status = -1;
-        std::string said = testsupport::run("cd " + at
-                + " && timeout 60 env -u DASHARD_OUTPUT -u DASHARD_TRACE -u XDG_CONFIG_HOME "
-                  "HOME=$PWD/h XDG_CONFIG_DIRS=$PWD/s1:$PWD/s2 "
-                + c.command + " 2>&1",
-            &status);
-        for (size_t i; (i = said.find(at + "/")) != std::string::npos;)
-            said.erase(i, at.size() + 1);
-        EXPECT_TRUE(said.find(c.part) != std::string::npos
-            && (c.result.ends_with(' ')
-                    ? std::regex_match(said, std::regex("[^\n]*\n?" + c.result + "\n"))
-                        && std::count(said.begin(), said.end(), '\n') == 1 + !c.part.empty()
-                    : std::to_string(status) == c.result))
-            << c.command.substr(0, 200) << "\n"
-            << said;
-        std::string frames;
-        for (const char *file : { "/calls.log.1", "/calls.log" })
-            for (const auto &call : tracedCalls(at + file))
-                if (std::count(call.begin(), call.end(), ' ') == 3)
-                    frames += call.substr(call.rfind(' ') + 1) + " ";
-        EXPECT_EQ(frames, c.frames) << c.command;
-        // Each trace file filled as far as a line fits, and no further.
-        EXPECT_TRUE(!fs::exists(at + "/calls.log")
-            || fs::file_size(at + "/calls.log") <= DAS_SMALL_TRACE_MAX);
-        EXPECT_TRUE(!fs::exists(at + "/calls.log.1")
-            || fs::file_size(at + "/calls.log.1") > DAS_SMALL_TRACE_MAX - 1088);
+    const std::string at = folder.path();
+    for (const auto &[file, text] : c.files) {
+        const std::string path = at + "/" + file;
+        fs::create_directories(fs::path(path).parent_path());
+        if (text == "<dir>")
+            fs::create_directory(path);
+        std::ofstream(path) << text.substr(text.starts_with("<0000>") ? 6 : 0);
+        chmod(path.c_str(), text.starts_with("<0000>") ? 0 : 0755);
     }
-    // The one good send reached the receiver, brivane-check sent nothing, the trace has each call.
-    EXPECT_TRUE(receiver.receive());
-    EXPECT_FALSE(receiver.receive(300));
-    EXPECT_EQ(tracedCalls(folder / "0/calls.log"),
-        (std::vector<std::string> { "4 512 -3 1", "7 0 -1", "1 0 0", "0 0 -1", "5 512 -1", "1 1 -2",
-            "2 -1 -2", "3 512 -2", "4 511 -2", "4 513 -2", "4 512 -2", "4 512 0 1", "2 0 0",
-            "2 0 0", "4 512 -3 1" }));
+    int status = -1;
+    std::string said = testsupport::run("cd " + at
+            + " && timeout 60 env -u DASHARD_OUTPUT -u DASHARD_TRACE -u XDG_CONFIG_HOME "
+              "HOME=$PWD/h XDG_CONFIG_DIRS=$PWD/s1:$PWD/s2 TO=artnet:127.0.0.1:"
+            + std::to_string(receiver.port()) + " sh -c '" + std::regex_replace(c.command, std::regex("'"), "'\\''")
+            + "' 2>&1",
+        &status);
+    for (size_t i; (i = said.find(at + "/")) != std::string::npos;)
+        said.erase(i, at.size() + 1);
+    if (status == 77 && said.starts_with("skipped: "))
+        GTEST_SKIP() << said.substr(9, said.find('\n') - 9);
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    if (c.results.empty()) {
+        EXPECT_EQ(status, c.status) << said;
+    } else {
+        // One line of results, after the one line `said` when there is one.
+        const size_t last = said.rfind('\n', said.size() - 2) + 1;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1 + !c.said.empty()) << said;
+        std::vector<int> results;
+        std::istringstream words(said.substr(last));
+        for (int result; words >> result;)
+            results.push_back(result);
+        EXPECT_EQ(results, c.results) << said;
+    }
+    std::string frames;
+    for (const char *file : { "/calls.log.1", "/calls.log" })
+        frames += traced(at + file).frames;
+    EXPECT_EQ(frames, c.frames);
+    if (c.everyCallTraced) {
+        EXPECT_EQ(traced(at + "/calls.log").results, c.results);
+    }
+    // Each trace file filled as far as a line fits, and no further.
+    EXPECT_TRUE(!fs::exists(at + "/calls.log") || fs::file_size(at + "/calls.log") <= DAS_SMALL_TRACE_MAX);
+    EXPECT_TRUE(!fs::exists(at + "/calls.log.1")
+        || fs::file_size(at + "/calls.log.1") > DAS_SMALL_TRACE_MAX - 1088);
+    if (c.datagrams >= 0) {
+        int got = 0;
+        while (receiver.receive(300))
+            ++got;
+        EXPECT_EQ(got, c.datagrams);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(DasCall, DasCallRows, testing::ValuesIn(kRows),
+    [](const testing::TestParamInfo<Row> &row) { return row.param.name; });
 
 // Runs `body` in a child that unshares `namespaces` and runs `setUp`, or skips if it cannot.
 void inPrivate(int namespaces, const char *setUp, const std::function<void()> &body)

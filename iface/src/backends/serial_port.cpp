@@ -64,9 +64,10 @@ std::string openFailure(int error)
 {
     switch (error) {
     case ENOENT:
-    case ENXIO:
-    case ENODEV:
         return "no such device";
+    case ENXIO: // the node is there, the device unplugged or its driver gone
+    case ENODEV:
+        return "no device behind this node: is the interface plugged in?";
     case EACCES:
     case EPERM:
         return std::string(kPermissionDenied);

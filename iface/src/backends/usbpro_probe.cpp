@@ -129,6 +129,7 @@ std::vector<Asking> ask(const std::vector<std::string> &devices, milliseconds wa
     for (size_t i = 0; i < devices.size(); ++i) {
         asked[i].reply.device = devices[i];
         asked[i].port = SerialPort::open(devices[i], asked[i].reply.why);
+        asked[i].reply.asked = asked[i].port.isOpen();
         asked[i].unsent = questions();
     }
     std::vector<pollfd> fds;

@@ -23,6 +23,7 @@ std::vector<std::string> usbProCandidates();
 struct WidgetReply
 {
     std::string device;
+    bool asked = false; // opened and sent the requests
     bool answered = false; // a full label-10 or label-3 reply came back
     std::optional<uint32_t> serial; // label 10 payload, LSB first (BCD digits)
     std::optional<uint16_t> firmware; // label 3 payload bytes 0-1, LSB first
