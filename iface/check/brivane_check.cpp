@@ -36,7 +36,8 @@ Says which DMX output the Brivane console would drive, where that setting comes 
 a DMX frame: a serial device's presence and access, whether a USB Pro widget answers, whether
 olad has the universe, the route and local address Art-Net or sACN frames would leave from.
 
-  --scan    list every serial device that may be a DMX USB Pro widget, and which answer
+  --scan    list every USB serial device, asking those that say they are DMX interfaces
+            whether they are DMX USB Pro widgets
   --wait    wait for Enter before leaving (the menu entry's terminal closes when it ends)
   --help    show this text
 
@@ -97,8 +98,8 @@ std::string describe(const OutputConfig &config)
             + ipv4Text(destination(config));
     case OutputKind::UsbPro:
         return config.device.empty()
-            ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
-              "like DMX interfaces"
+            ? "the first DMX USB Pro widget that answers among the USB serial devices that say "
+              "they are DMX interfaces"
             : "the DMX USB Pro widget on " + config.device;
     case OutputKind::OpenDmx:
         return "the Open DMX adapter on " + config.device;
@@ -155,9 +156,12 @@ bool checkUsbPro(const OutputConfig &config, std::string &why)
 {
     std::vector<std::string> devices { config.device };
     if (config.device.empty()) {
-        devices = usbProCandidates();
+        const UsbSerialDevices found = findUsbSerialDevices();
+        for (const std::string &other : found.others)
+            line("Device", notAskedText(other));
+        devices = found.dmx;
         if (devices.empty()) {
-            why = "no USB serial device that looks like a DMX interface is plugged in";
+            why = "no USB serial device that says it is a DMX interface is plugged in";
             return false;
         }
     } else if (!deviceUsable(config.device, why)) {
@@ -278,14 +282,16 @@ bool checkOutput(const OutputConfig &config, std::string &why)
 
 int scan()
 {
-    const std::vector<std::string> devices = usbProCandidates();
-    if (devices.empty()) {
-        std::printf("No USB serial device that looks like a DMX interface "
-                    "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).\n");
+    const UsbSerialDevices found = findUsbSerialDevices();
+    for (const std::string &other : found.others)
+        std::printf("%s\n", notAskedText(other).c_str());
+    if (found.dmx.empty()) {
+        std::printf("No USB serial device that says it is a DMX interface (ENTTEC or DMX in its "
+                    "/dev/serial/by-id name or its USB strings).\n");
         return 1;
     }
     int widgets = 0;
-    for (const WidgetReply &reply : askWidgets(devices, kWidgetAnswerWait)) {
+    for (const WidgetReply &reply : askWidgets(found.dmx, kWidgetAnswerWait)) {
         std::printf("%s: %s\n", reply.device.c_str(), widgetText(reply).c_str());
         widgets += reply.answered ? 1 : 0;
     }

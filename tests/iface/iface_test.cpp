@@ -17,6 +17,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 
 namespace {
@@ -439,28 +440,31 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
 {
     // Devices in serial/by-id as "PHS NAME": P plays silent, echo or widget (S, E, W); H held by a
     // flock (F), exclusive mode (X), a UUCP lock of a live process (L) or a gone one (O), or free
-    // (-); S sees nothing (0), the two requests (Q) or them and DMX (D). The first free widget by
-    // name is used, and a board is never asked; with no widget, the open says why.
+    // (-); S sees nothing (0), not even an open (N), the two requests (Q) or them and DMX (D). The
+    // first free widget by name is used; a board or a generic FTDI adapter, whose name says no
+    // DMX (nor do USB strings here), is never opened; with no widget, the open says why.
     const std::pair<std::vector<std::string>, std::vector<std::string>> scenes[] = {
-        { { "W-0 usb-Arduino_Uno_85735313-if00", "S-Q usb-Dmx4all_silent-if00-port0",
-              "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-FTDI_1-if00-port0",
-              "WX0 usb-FTDI_2-if00-port0", "WL0 usb-FTDI_3-if00-port0", "WOD usb-FTDI_4-if00-port0",
-              "W-Q usb-FTDI_5-if00-port0" },
+        { { "W-N usb-Arduino_Uno_85735313-if00", "S-Q usb-Dmx4all_silent-if00-port0",
+              "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-ENTTEC_DMX_1-if00-port0",
+              "WX0 usb-ENTTEC_DMX_2-if00-port0", "WL0 usb-ENTTEC_DMX_3-if00-port0",
+              "WOD usb-ENTTEC_DMX_4-if00-port0", "W-Q usb-ENTTEC_DMX_5-if00-port0",
+              "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" },
             {} },
-        { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-FTDI_2-if00-port0", "WF0 usb-FTDI_3-if00-port0" },
-            { "DMX_1-if00-port0: no answer", "FTDI_2-if00-port0: no answer",
-                "FTDI_3-if00-port0: in use by another program (flock)" } },
+        { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-DMX_2-if00-port0", "WF0 usb-DMX_3-if00-port0" },
+            { "DMX_1-if00-port0: no answer", "DMX_2-if00-port0: no answer",
+                "DMX_3-if00-port0: in use by another program (flock)" } },
     };
     const Bytes asked = kAskSerial + kAskParameters,
                 dmx = asked + "\x7E\6\1\2"_b + kSlots + "\xE7"_b;
     for (const auto &[roles, said] : scenes) {
         inPrivate(CLONE_NEWNS, kPrivateDevices, [&] {
             std::deque<Device> devices;
+            const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             for (const std::string &role : roles) {
                 const Device &d = devices.emplace_back(role[0],
-                    role[2] == '0'       ? Bytes {}
-                        : role[2] == 'Q' ? asked
-                                         : dmx);
+                    role[2] == 'Q'       ? asked
+                        : role[2] == 'D' ? dmx
+                                         : Bytes {});
                 ASSERT_EQ(
                     symlink(d.path.c_str(), ("/dev/serial/by-id/" + role.substr(4)).c_str()), 0);
                 ASSERT_TRUE(role[1] != 'F' || flock(d.slave, LOCK_EX | LOCK_NB) == 0);
@@ -468,6 +472,7 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
                 if (role[1] == 'L' || role[1] == 'O')
                     std::ofstream("/run/lock/LCK.." + d.path.substr(9))
                         << (role[1] == 'L' ? getpid() : 999999999) << "\n";
+                ASSERT_TRUE(role[2] != 'N' || inotify_add_watch(opens, d.path.c_str(), IN_OPEN) > 0);
             }
             testing::internal::CaptureStderr();
             EXPECT_EQ(whileServing(devices, [] { return dasOpen("usbpro"); }),
@@ -494,8 +499,62 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
             const std::string scan = whileServing(
                 devices, [&] { return testsupport::run(BRIVANE_CHECK " --scan 2>&1", &status); });
             EXPECT_EQ(status, said.empty() ? 0 : 1) << scan;
+            // No open was seen; the watch does see one, the last, ours.
+            inotify_event events[8];
+            EXPECT_LT(read(opens, events, sizeof events), 0) << "a device that says no DMX opened";
+            for (size_t i = 0; i < roles.size(); ++i)
+                if (roles[i][2] == 'N') {
+                    EXPECT_NE(scan.find(roles[i].substr(4) + ": USB serial adapter, not asked"),
+                        std::string::npos) << scan;
+                    close(open(devices[i].path.c_str(), O_RDONLY | O_NOCTTY));
+                    EXPECT_GT(read(opens, events, sizeof events), 0) << "the watch saw nothing";
+                }
+            close(opens);
         });
     }
+}
+
+// Which USB serial devices say they are DMX interfaces, read from a /sys and a /dev of the test's
+// own, where no node is a device and so nothing can be opened. Each ttyUSBn sits on a USB device
+// with these manufacturer and product strings ("-" where the file is missing); ttyUSB2 has none.
+TEST(UsbSerialDevices, ByIdNameOrUsbStringsSayDmxAndNothingElseIs)
+{
+    const testsupport::TempFolder root("usb-serial");
+    const das::DeviceRoots roots { root / "dev", root / "sys" };
+    const std::pair<const char *, std::pair<const char *, const char *>> ttys[] = {
+        { "ttyUSB0", { "ENTTEC", "DMX USB PRO" } }, { "ttyUSB1", { "FTDI", "FT232R USB UART" } },
+        { "ttyUSB10", { "-", "Open dmx usb" } }, { "ttyUSB2", { nullptr, nullptr } } };
+    int n = 0;
+    fs::create_directories(roots.dev);
+    for (const auto &[name, strings] : ttys) {
+        std::ofstream(roots.dev + "/" + name);
+        if (!strings.first)
+            continue;
+        const std::string usb = roots.sys + "/devices/usb1/1-" + std::to_string(++n);
+        fs::create_directories(usb + "/1-1:1.0/" + name);
+        fs::create_directories(roots.sys + "/class/tty/" + name);
+        fs::create_directory_symlink(usb + "/1-1:1.0/" + name, roots.sys + "/class/tty/" + name + "/device");
+        std::ofstream(usb + "/idVendor") << "0403\n";
+        for (const auto &[file, text] : { std::pair { "manufacturer", strings.first }, { "product", strings.second } })
+            if (text != "-"s)
+                std::ofstream(usb + "/" + file) << text << "\n";
+    }
+    const std::string dev = roots.dev + "/";
+    auto found = das::findUsbSerialDevices(roots);
+    EXPECT_EQ(found.dmx, (std::vector { dev + "ttyUSB0", dev + "ttyUSB10" })) << "by number";
+    EXPECT_EQ(found.others, (std::vector { dev + "ttyUSB1", dev + "ttyUSB2" }));
+    // With udev's links only those count, by name: a generic adapter's name on a device whose
+    // strings say DMX, and a name saying DMX on a device with no strings.
+    const std::string byId = dev + "serial/by-id/";
+    fs::create_directories(byId);
+    for (const auto &[link, tty] : { std::pair { "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB1" },
+             { "usb-FTDI_FT232R_USB_UART_A6008isP-if00-port0", "ttyUSB0" },
+             { "usb-DMXking.com_ultraDMX_Micro_6A0Q-if00-port0", "ttyUSB2" } })
+        fs::create_symlink("../../"s + tty, byId + link);
+    found = das::findUsbSerialDevices(roots);
+    EXPECT_EQ(found.dmx, (std::vector { byId + "usb-DMXking.com_ultraDMX_Micro_6A0Q-if00-port0",
+                             byId + "usb-FTDI_FT232R_USB_UART_A6008isP-if00-port0" }));
+    EXPECT_EQ(found.others, (std::vector { byId + "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" }));
 }
 
 } // namespace
