@@ -383,7 +383,8 @@ template <class Work> auto whileServing(std::deque<Device> &devices, Work work)
     return result.get();
 }
 
-// Logs the Open DMX writer's steps: B BREAK on, M BREAK off, P pause (µs), W write (bytes).
+// Logs the Open DMX writer's steps: B BREAK on, M BREAK off, P pause (µs), W write (bytes), D the
+// bytes written have left the line (logged as a drain that takes a while returns).
 struct RecordingLine final : das::DmxLine
 {
     int note(std::string step, int r = 0) { return std::lock_guard(mutex), log += step + " ", r; }
@@ -394,12 +395,19 @@ struct RecordingLine final : das::DmxLine
         return note("W" + std::to_string(b.size()), b.size());
     }
     int waitWritable(std::chrono::milliseconds) override { return 1; }
+    int drain(std::chrono::milliseconds) override
+    {
+        std::this_thread::sleep_for(2ms);
+        return note("D", 1);
+    }
     std::mutex mutex;
     std::string log;
 };
 
-// The slots on a 250000 baud 8N2 line until the device is unplugged (then a send fails and closes);
-// each packet a BREAK (92 µs or more), a mark (12 or more), the slots, twice from one send.
+// The slots on a 250000 baud 8N2 line, the last packet not flushed away at a close, until the
+// device is unplugged (then a send fails and closes); each packet a BREAK (92 µs or more), a mark
+// (12 or more), the slots, and the next BREAK only once they have left the line, twice from one
+// send.
 TEST(Outputs, OpenDmxLineAndPackets)
 {
     std::deque<Device> devices;
@@ -412,6 +420,16 @@ TEST(Outputs, OpenDmxLineAndPackets)
     ASSERT_EQ(ioctl(devices[0].slave, TCGETS2, &line), 0);
     EXPECT_EQ(line.c_ospeed, 250000u);
     EXPECT_EQ(line.c_cflag & (CSIZE | CSTOPB | PARENB), unsigned(CS8 | CSTOPB));
+    // A pty master in packet mode hears of every flush of the output queue: each read gives a
+    // status byte alone, or 0 and data.
+    int on = 1, flushes = 0;
+    ASSERT_EQ(ioctl(devices[0].master, TIOCPKT, &on), 0);
+    DasCall(DAS_CMD_CLOSE, 0, nullptr);
+    uint8_t chunk[1024];
+    for (pollfd entry { devices[0].master, POLLIN, 0 }; poll(&entry, 1, 200) > 0;)
+        flushes += read(entry.fd, chunk, sizeof chunk) > 0 && (chunk[0] & TIOCPKT_FLUSHWRITE);
+    EXPECT_EQ(flushes, 0) << "the line was flushed at the close";
+    ASSERT_EQ(dasOpen("opendmx:" + devices[0].path), DAS_OK);
     devices.clear(); // unplugged
     EXPECT_LT(dasSend(), 0);
     EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
@@ -419,7 +437,7 @@ TEST(Outputs, OpenDmxLineAndPackets)
     auto *recorder = new RecordingLine;
     auto output = das::makeOpenDmxOutput(std::unique_ptr<das::DmxLine>(recorder));
     ASSERT_EQ(output->send(das::Frame(kLevels.data(), 512)), DAS_OK);
-    const std::regex packets(R"(B P(\d+) M P(\d+) W513 B P\d+ M P\d+ W513 [^]*)");
+    const std::regex packets(R"(B P(\d+) M P(\d+) W513 D B P\d+ M P\d+ W513 D [^]*)");
     const auto log = [&] { return std::lock_guard(recorder->mutex), recorder->log; };
     for (int i = 0; i < 500 && !std::regex_match(log(), packets); ++i)
         std::this_thread::sleep_for(10ms);

@@ -98,11 +98,14 @@ SerialPort &SerialPort::operator=(SerialPort &&other) noexcept
 
 SerialPort::~SerialPort() { close(); }
 
-void SerialPort::close()
+void SerialPort::closeKeepingOutput() { close(false); }
+
+void SerialPort::close(bool flush)
 {
     if (m_fd < 0)
         return;
-    ::tcflush(m_fd, TCOFLUSH);
+    if (flush)
+        ::tcflush(m_fd, TCOFLUSH);
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
