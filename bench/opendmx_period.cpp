@@ -90,7 +90,13 @@ int main(int argc, char **argv)
     for (int i = 0; i < das::kFrameSize; ++i)
         levels[i] = uint8_t(i + 1);
     output->send(das::Frame(levels, das::kFrameSize));
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    // A plain sleeper beside it, to tell the machine's stalls from the writer's: how late each of
+    // its 23 ms steps wakes.
+    std::vector<double> late;
+    for (auto next = Clock::now(), end = next + std::chrono::seconds(seconds); next < end;) {
+        std::this_thread::sleep_until(next += std::chrono::microseconds(23000));
+        late.push_back(std::chrono::duration<double, std::milli>(Clock::now() - next).count());
+    }
     output.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     done = true;
@@ -114,6 +120,9 @@ int main(int argc, char **argv)
                 "%.3f ms, mean %.3f ms (%.1f packets/s)\n",
         gaps.size(), at(gaps, 0.5), at(gaps, 0.99), gaps.front(), gaps.back(), sum / gaps.size(),
         1000.0 * gaps.size() / sum);
+    std::sort(late.begin(), late.end());
+    std::printf("reference sleeper, 23 ms steps, lateness: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        at(late, 0.5), at(late, 0.99), late.back());
     std::printf("writer thread CPU: %.1f ms in %.1f s (%.3f %%)\n", cpu, span, cpu / span / 10);
     close(master);
 }
