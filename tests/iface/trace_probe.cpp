@@ -1,7 +1,7 @@
 // Runs its arguments as DasCalls and prints the results on stderr: "C,L" calls command C, length L,
 // a frame (byte i is i); "C,L,0" no buffer; "sN" sends N frames numbered 0.. in their first two
-// levels; "sh:COMMAND" runs the command. SIGPIPE has its default action, ending the probe, as in
-// a program that never thought of it.
+// levels; "sh:COMMAND" runs the command. SIGPIPE is unblocked at its default action, ending the
+// probe, as in a program that never thought of it.
 #include "dashard.h"
 
 #include <csignal>
@@ -11,6 +11,9 @@
 
 int main(int argc, char **argv)
 {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     std::signal(SIGPIPE, SIG_DFL);
     uint8_t frame[DAS_FRAME_SIZE];
     for (int i = 0; i < DAS_FRAME_SIZE; ++i)
