@@ -104,8 +104,9 @@ int main(int argc, char **argv)
 
     std::vector<double> gaps;
     for (size_t i = 3; i < stamps->breaks.size(); ++i) // the first two after the open left out
-        gaps.push_back(std::chrono::duration<double, std::milli>(
-            stamps->breaks[i] - stamps->breaks[i - 1]).count());
+        gaps.push_back(
+            std::chrono::duration<double, std::milli>(stamps->breaks[i] - stamps->breaks[i - 1])
+                .count());
     if (gaps.empty())
         return std::fprintf(stderr, "no packets\n"), 1;
     std::sort(gaps.begin(), gaps.end());
@@ -113,9 +114,10 @@ int main(int argc, char **argv)
     for (double g : gaps)
         sum += g;
     const double cpu = stamps->cpuMs.back() - stamps->cpuMs[2];
-    const double span = std::chrono::duration<double>(stamps->breaks.back() - stamps->breaks[2]).count();
-    std::printf("packets %zu in %d s, bytes read %ld (%.2f packets of 513)\n", stamps->breaks.size(),
-        seconds, bytes.load(), bytes.load() / 513.0);
+    const double span
+        = std::chrono::duration<double>(stamps->breaks.back() - stamps->breaks[2]).count();
+    std::printf("packets %zu in %d s, bytes read %ld (%.2f packets of 513)\n",
+        stamps->breaks.size(), seconds, bytes.load(), bytes.load() / 513.0);
     std::printf("BREAK to BREAK over %zu intervals: p50 %.3f ms, p99 %.3f ms, min %.3f ms, max "
                 "%.3f ms, mean %.3f ms (%.1f packets/s)\n",
         gaps.size(), at(gaps, 0.5), at(gaps, 0.99), gaps.front(), gaps.back(), sum / gaps.size(),

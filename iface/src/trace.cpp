@@ -188,8 +188,8 @@ bool Trace::rotate()
         return false;
     }
     if (!m_renameRefused)
-        printDiagnostic("cannot rename trace file \"" + m_path + "\" to \"" + m_oldPath
-            + "\": " + std::strerror(error) + "; it begins again from its start each time it is full");
+        printDiagnostic("cannot rename trace file \"" + m_path + "\" to \"" + m_oldPath + "\": "
+            + std::strerror(error) + "; it begins again from its start each time it is full");
     m_renameRefused = true;
     m_size = 0;
     return true;

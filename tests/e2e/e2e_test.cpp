@@ -96,8 +96,7 @@ protected:
         setenv("DASHARD_TRACE", m_trace.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
         if ((g_running = m_pid = fork()) == 0) { // signals as a plain shell leaves them
-            sigset_t none;
-            sigemptyset(&none);
+            const sigset_t none {};
             _exit((sigprocmask(SIG_SETMASK, &none, nullptr), signal(SIGPIPE, SIG_DFL),
                 execl(BRIVANE_EXE, BRIVANE_EXE, nullptr)));
         }

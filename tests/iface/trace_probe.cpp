@@ -11,8 +11,7 @@
 
 int main(int argc, char **argv)
 {
-    sigset_t none;
-    sigemptyset(&none);
+    const sigset_t none {};
     sigprocmask(SIG_SETMASK, &none, nullptr);
     std::signal(SIGPIPE, SIG_DFL);
     uint8_t frame[DAS_FRAME_SIZE];

@@ -192,7 +192,8 @@ UsbSerialDevices findUsbSerialDevices(const DeviceRoots &roots)
     std::vector<std::string> devices;
     std::vector<bool> named;
     std::error_code error;
-    if (const std::string byId = roots.dev + "/serial/by-id"; std::filesystem::is_directory(byId, error)) {
+    if (const std::string byId = roots.dev + "/serial/by-id";
+        std::filesystem::is_directory(byId, error)) {
         std::vector<std::string> names = entries(byId);
         std::sort(names.begin(), names.end());
         for (const std::string &name : names) {
@@ -231,8 +232,10 @@ std::vector<std::string> usbProCandidates(const DeviceRoots &roots)
 
 std::string notAskedText(const std::string &device)
 {
-    return device + ": USB serial adapter, not asked (it may be another kind of device); if it is "
-                    "a DMX interface, set usbpro:" + device + " or opendmx:" + device;
+    return device
+        + ": USB serial adapter, not asked (it may be another kind of device); if it is "
+          "a DMX interface, set usbpro:"
+        + device + " or opendmx:" + device;
 }
 
 std::vector<WidgetReply> askWidgets(const std::vector<std::string> &devices, milliseconds wait)
