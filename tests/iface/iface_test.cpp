@@ -147,9 +147,9 @@ const Row kRows[] = {
     // A FIFO whose reader leaves after 2000 bytes ("gone" marks its end) costs the lines meanwhile,
     // saying so once, with no SIGPIPE. (The end-to-end suite has a new reader take the trace.)
     { "FifoReaderGoneIsNoSigpipe",
-        "mkfifo t && exec 3<>t && { timeout 10 head -c 2000 <&3 >/dev/null; exec 3<&-; touch gone; "
-        "} "
-        "& exec 3<&- && DASHARD_OUTPUT=artnet:127.0.0.1:9 DASHARD_TRACE=t "
+        "mkfifo t && exec 3<>t || exit; { timeout 9 head -c 2000 <&3 >/dev/null; exec 3<&-; "
+        "touch gone; } & "
+        "exec 3<&-; DASHARD_OUTPUT=artnet:127.0.0.1:9 DASHARD_TRACE=t "
             + kOpen + " s3 'sh:until [ -e gone ]; do sleep 0.05; done' s3",
         "dashard: cannot write trace file \"t\": Broken pipe\n", std::vector<int>(7, DAS_OK) },
     // The trace turns over keeping one older file; a full disk costs the calls made meanwhile
