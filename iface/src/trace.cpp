@@ -133,13 +133,8 @@ void Trace::record(
         // A full disk may have taken part of the line: cut it off so that every line is whole.
         if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
             m_size = kTraceFileMax; // unknown: turn over before the next line
+        // A FIFO whose reader has gone takes lines again once a new reader opens it.
         fail("cannot write trace file", error);
-        // A FIFO's reader has gone: the once-a-second look opens it again, which works as soon
-        // as a new reader has it open.
-        if (error == EPIPE) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
         return;
     }
     m_size += size;

@@ -27,8 +27,8 @@ void printDiagnostic(std::string_view message);
 // bound is renamed to FILE.1 (replacing the older one) and a new FILE begins, so the trace keeps
 // the latest calls in at most twice its bound; where its folder refuses the rename, FILE is
 // emptied and begins again instead. Writing never fails a call nor raises SIGPIPE: a failure
-// costs one stderr line, and writing resumes by itself once it can again (a FIFO once a new
-// reader has opened it).
+// costs one stderr line, and writing resumes by itself once it can again (a FIFO as soon as a
+// new reader opens it).
 class Trace
 {
 public:
