@@ -28,10 +28,26 @@ static_assert(kTraceFileMax >= kTraceLineMax, "a trace file must hold at least o
 constexpr int64_t kLookMicros = 1'000'000;
 
 // Writes all of `text`, resuming after a signal or a short write. 0, or the errno that stopped it.
-// A pipe or FIFO whose reader has gone gives EPIPE and no SIGPIPE: the signal's default action
-// would end the program, and a library may not change the process's handling of it, so it is
-// blocked in this thread for the write and one it raised is taken before the mask is restored.
-int writeAll(int fd, const char *text, std::size_t size)
+int writeLoop(int fd, const char *text, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, text, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        text += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+// writeLoop for a descriptor that may be a pipe, FIFO or socket, whose reader may have gone: that
+// gives EPIPE and no SIGPIPE. The signal's default action would end the program, and a library
+// may not change the process's handling of it, so it is blocked in this thread for the write and
+// one it raised is taken before the mask is restored.
+int writeAllNoSigpipe(int fd, const char *text, std::size_t size)
 {
     sigset_t pipeSignal, before, pending;
     sigemptyset(&pipeSignal);
@@ -39,18 +55,7 @@ int writeAll(int fd, const char *text, std::size_t size)
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
     // One already pending belongs to someone else and stays for them.
     const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
-    int error = 0;
-    while (size > 0) {
-        const ssize_t written = ::write(fd, text, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            break;
-        }
-        text += written;
-        size -= static_cast<std::size_t>(written);
-    }
+    const int error = writeLoop(fd, text, size);
     if (error == EPIPE && !pendingBefore) {
         const timespec now {};
         while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) { }
@@ -96,7 +101,7 @@ void printDiagnostic(std::string_view message)
     std::string line = "dashard: ";
     line.append(message);
     line.push_back('\n');
-    writeAll(STDERR_FILENO, line.data(), line.size());
+    writeAllNoSigpipe(STDERR_FILENO, line.data(), line.size());
 }
 
 Trace::~Trace()
@@ -129,7 +134,10 @@ void Trace::record(
     const std::size_t size = formatTraceLine(m_line, micros, command, length, result, levels);
     if (m_regular && m_size + size > kTraceFileMax && !rotate())
         return;
-    if (const int error = writeAll(m_fd, m_line.data(), size); error != 0) {
+    // Only a pipe or a socket can raise SIGPIPE; a file or a device costs no extra calls.
+    const int error = m_pipe ? writeAllNoSigpipe(m_fd, m_line.data(), size)
+                             : writeLoop(m_fd, m_line.data(), size);
+    if (error != 0) {
         // A full disk may have taken part of the line: cut it off so that every line is whole.
         if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
             m_size = kTraceFileMax; // unknown: turn over before the next line
@@ -163,6 +171,7 @@ void Trace::reopen()
         return;
     }
     m_regular = S_ISREG(file.st_mode);
+    m_pipe = S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode);
     m_device = file.st_dev;
     m_inode = file.st_ino;
     m_size = static_cast<std::size_t>(file.st_size);

@@ -55,6 +55,7 @@ private:
     std::string m_path, m_oldPath; // FILE and FILE.1
     int m_fd = -1;
     bool m_regular = false; // only a regular file is measured and rotated (not /dev/null, a pipe)
+    bool m_pipe = false; // a pipe, FIFO or socket: may raise SIGPIPE
     uint64_t m_device = 0, m_inode = 0;
     std::size_t m_size = 0;
     int64_t m_nextLook = 0;
