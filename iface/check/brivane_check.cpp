@@ -22,7 +22,8 @@ Says which DMX output the Brivane console would drive, where that setting comes 
 a DMX frame: a serial device's presence and access, whether a USB Pro widget answers, whether
 olad has the universe, the interface and local address Art-Net or sACN frames would leave from.
 
-  --scan    list every serial device that may be a DMX USB Pro widget, and which answer;
+  --scan    list every USB serial device, asking those that say they are DMX interfaces
+            whether they are DMX USB Pro widgets;
             for an Art-Net or sACN setting, also send one ArtPoll and list the nodes that
             answer, and listen 3 s for other sources of the sACN universe
   --wait    wait for Enter before leaving (the menu entry's terminal closes when it ends)

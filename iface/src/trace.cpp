@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +28,7 @@ static_assert(kTraceFileMax >= kTraceLineMax, "a trace file must hold at least o
 constexpr int64_t kLookMicros = 1'000'000;
 
 // Writes all of `text`, resuming after a signal or a short write. 0, or the errno that stopped it.
-int writeAll(int fd, const char *text, std::size_t size)
+int writeLoop(int fd, const char *text, std::size_t size)
 {
     while (size > 0) {
         const ssize_t written = ::write(fd, text, size);
@@ -38,6 +41,27 @@ int writeAll(int fd, const char *text, std::size_t size)
         size -= static_cast<std::size_t>(written);
     }
     return 0;
+}
+
+// writeLoop for a descriptor that may be a pipe, FIFO or socket, whose reader may have gone: that
+// gives EPIPE and no SIGPIPE. The signal's default action would end the program, and a library
+// may not change the process's handling of it, so it is blocked in this thread for the write and
+// one it raised is taken before the mask is restored.
+int writeAllNoSigpipe(int fd, const char *text, std::size_t size)
+{
+    sigset_t pipeSignal, before, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    // One already pending belongs to someone else and stays for them.
+    const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
+    const int error = writeLoop(fd, text, size);
+    if (error == EPIPE && !pendingBefore) {
+        const timespec now {};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) { }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return error;
 }
 
 char *putNumber(char *at, char *end, int64_t value) { return std::to_chars(at, end, value).ptr; }
@@ -77,7 +101,7 @@ void printDiagnostic(std::string_view message)
     std::string line = "dashard: ";
     line.append(message);
     line.push_back('\n');
-    writeAll(STDERR_FILENO, line.data(), line.size());
+    writeAllNoSigpipe(STDERR_FILENO, line.data(), line.size());
 }
 
 Trace::~Trace()
@@ -110,10 +134,14 @@ void Trace::record(
     const std::size_t size = formatTraceLine(m_line, micros, command, length, result, levels);
     if (m_regular && m_size + size > kTraceFileMax && !rotate())
         return;
-    if (const int error = writeAll(m_fd, m_line.data(), size); error != 0) {
+    // Only a pipe or a socket can raise SIGPIPE; a file or a device costs no extra calls.
+    const int error = m_pipe ? writeAllNoSigpipe(m_fd, m_line.data(), size)
+                             : writeLoop(m_fd, m_line.data(), size);
+    if (error != 0) {
         // A full disk may have taken part of the line: cut it off so that every line is whole.
         if (m_regular && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0)
             m_size = kTraceFileMax; // unknown: turn over before the next line
+        // A FIFO whose reader has gone takes lines again once a new reader opens it.
         fail("cannot write trace file", error);
         return;
     }
@@ -143,6 +171,7 @@ void Trace::reopen()
         return;
     }
     m_regular = S_ISREG(file.st_mode);
+    m_pipe = S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode);
     m_device = file.st_dev;
     m_inode = file.st_ino;
     m_size = static_cast<std::size_t>(file.st_size);
@@ -150,12 +179,24 @@ void Trace::reopen()
 
 bool Trace::rotate()
 {
-    if (::rename(m_path.c_str(), m_oldPath.c_str()) != 0) {
-        fail("cannot rename trace file", errno);
+    if (::rename(m_path.c_str(), m_oldPath.c_str()) == 0) {
+        m_renameRefused = false;
+        reopen();
+        return m_fd >= 0;
+    }
+    // A folder that refuses the rename (the file writable, its folder not) must not stop the
+    // trace: the file begins again from its start, which keeps it within its bound.
+    const int error = errno;
+    if (::ftruncate(m_fd, 0) != 0) {
+        fail("cannot empty trace file", errno);
         return false;
     }
-    reopen();
-    return m_fd >= 0;
+    if (!m_renameRefused)
+        printDiagnostic("cannot rename trace file \"" + m_path + "\" to \"" + m_oldPath + "\": "
+            + std::strerror(error) + "; it begins again from its start each time it is full");
+    m_renameRefused = true;
+    m_size = 0;
+    return true;
 }
 
 void Trace::fail(const char *what, int error)
@@ -173,7 +214,9 @@ void Trace::note(std::string_view message)
     std::string line = "# ";
     line.append(message);
     line.push_back('\n');
-    if (writeAll(m_fd, line.data(), line.size()) == 0)
+    const int error = m_pipe ? writeAllNoSigpipe(m_fd, line.data(), line.size())
+                             : writeLoop(m_fd, line.data(), line.size());
+    if (error == 0)
         m_size += line.size();
 }
 

@@ -19,13 +19,16 @@ inline constexpr std::size_t kTraceLineMax = 1088;
 std::size_t formatTraceLine(std::span<char, kTraceLineMax> out, int64_t micros, int32_t command,
     int32_t length, int32_t result, const uint8_t *levels);
 
-// Writes "dashard: MESSAGE\n" on stderr in one write, so lines from threads never interleave.
+// Writes "dashard: MESSAGE\n" on stderr in one write, so lines from threads never interleave;
+// a closed pipe on stderr costs the line, never SIGPIPE.
 void printDiagnostic(std::string_view message);
 
 // The trace file: whole lines appended, each call's line in one write. A file that reaches its
 // bound is renamed to FILE.1 (replacing the older one) and a new FILE begins, so the trace keeps
-// the latest calls in at most twice its bound. Writing never fails a call: a failure costs one
-// stderr line, and writing resumes by itself once it can again.
+// the latest calls in at most twice its bound; where its folder refuses the rename, FILE is
+// emptied and begins again instead. Writing never fails a call nor raises SIGPIPE: a failure
+// costs one stderr line, and writing resumes by itself once it can again (a FIFO as soon as a
+// new reader opens it).
 class Trace
 {
 public:
@@ -55,10 +58,12 @@ private:
     std::string m_path, m_oldPath; // FILE and FILE.1
     int m_fd = -1;
     bool m_regular = false; // only a regular file is measured and rotated (not /dev/null, a pipe)
+    bool m_pipe = false; // a pipe, FIFO or socket: may raise SIGPIPE
     uint64_t m_device = 0, m_inode = 0;
     std::size_t m_size = 0;
     int64_t m_nextLook = 0;
     bool m_failing = false; // said so on stderr; quiet until a line is written again
+    bool m_renameRefused = false; // said so on stderr; quiet until a rename works
     std::array<char, kTraceLineMax> m_line {};
 };
 

@@ -95,8 +95,11 @@ protected:
         setenv("DASHARD_OUTPUT", output.c_str(), 1);
         setenv("DASHARD_TRACE", m_trace.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", m_folder.path().c_str(), 1);
-        if ((g_running = m_pid = fork()) == 0)
-            _exit(execl(BRIVANE_EXE, BRIVANE_EXE, nullptr));
+        if ((g_running = m_pid = fork()) == 0) { // signals as a plain shell leaves them
+            const sigset_t none {};
+            _exit((sigprocmask(SIG_SETMASK, &none, nullptr), signal(SIGPIPE, SIG_DFL),
+                execl(BRIVANE_EXE, BRIVANE_EXE, nullptr)));
+        }
         m_id = run("timeout 10 xdotool search --sync --onlyvisible --name '^Brivane$'");
         ASSERT_FALSE(m_id.empty()) << "no window titled Brivane appeared";
         m_id.resize(m_id.find('\n'));
@@ -149,6 +152,22 @@ TEST_F(E2e, WindowAtItsPlaceAndTheTraceFromTheStart)
     EXPECT_EQ(traced("$2 != 4 { print $2, $4 < 0 }"), "1 1\n2 0\n");
     EXPECT_GE(std::stoi(traced("$2 == 4 && length($5) == 1024 { n++ } END { print n + 0 }")), 10)
         << "the timer does not send from the start";
+}
+
+TEST_F(E2e, TraceIntoAFifoWhoseReaderLeavesEndsNothingAndANewReaderGetsIt)
+{
+    ASSERT_EQ(mkfifo(m_trace.c_str(), 0600), 0);
+    char some[2000];
+    for (const char *reader : { "first", "second, after three ticks without one" }) {
+        const int fifo = open(m_trace.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_pid < 0)
+            start("none");
+        bool got = false;
+        EXPECT_TRUE(within(5, [&] { return got = got || read(fifo, some, sizeof some) > 0; }))
+            << reader;
+        close(fifo);
+        std::this_thread::sleep_for(300ms);
+    } // TearDown: the program ends by its SIGTERM, not by a SIGPIPE
 }
 
 TEST_F(E2e, OnTheWireFromToggleToClearAndThroughAReceiverGone)

@@ -28,6 +28,11 @@ ola_open "olad is not running on 127.0.0.1:9010" unshare -n
 libola=$(readlink -f "$(ldd "${lib%/*}/libdashard-ola.so" | awk '$1 == "libola.so.1" { print $3 }')")
 ola_open "install the Debian package $(dpkg -S "$libola" | cut -d: -f1)" \
     unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' "$libola"
+# A module of another version, here one with the entry of the versions before it had a version,
+# is never run (this one would crash the program).
+echo 'extern "C" void *dashard_ola_module() { return 0; }' \
+    | g++ -shared -fPIC -x c++ - -o "${lib%/*}/libdashard-ola.so" || fail "cannot build the old module"
+ola_open "libdashard-ola.so is not of this version (it has no dashard_ola_module_"
 rm "${lib%/*}/libdashard-ola.so"
 ola_open "libdashard-ola.so is missing: the installation is incomplete (reinstall the brivane package)"
 rm "$stage"/lib*/brivane/libdashard.so*

@@ -14,8 +14,11 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 
 namespace {
@@ -24,165 +27,203 @@ namespace fs = std::filesystem;
 using namespace std::literals;
 using Bytes = std::vector<uint8_t>;
 
-// The calls a trace file holds, as "COMMAND LENGTH RESULT", with " N" for a frame numbered N in its
-// first two levels; a line of any other shape, a part of a line among them, fails the test.
-std::vector<std::string> tracedCalls(const std::string &path)
+// What a trace file holds: each call's result, and each frame's number (its first two levels) as
+// "N N ". A line of any other shape, a part of a line among them, fails the test.
+std::pair<std::vector<int>, std::string> traced(const std::string &path)
 {
-    std::vector<std::string> calls;
+    std::pair<std::vector<int>, std::string> calls;
     std::ifstream in(path);
-    const std::regex shape(R"(\d+\.\d{6} (-?\d+ -?\d+ -?\d+)(?: ([0-9a-f]{4})[0-9a-f]{1020})?)");
+    const std::regex shape(R"(\d+\.\d{6} -?\d+ -?\d+ (-?\d+)(?: ([0-9a-f]{4})[0-9a-f]{1020})?)");
     for (std::string line; std::getline(in, line);) {
         std::smatch m;
         EXPECT_TRUE(std::regex_match(line, m, shape)) << path << ": " << line.substr(0, 80);
-        calls.push_back(
-            m[1].str() + (m[2].matched ? " " + std::to_string(std::stoi(m[2], 0, 16)) : ""));
+        calls.first.push_back(std::stoi(m[1]));
+        calls.second += m[2].matched ? std::to_string(std::stoi(m[2], 0, 16)) + " " : "";
     }
     return calls;
 }
 
-// One row. `command` runs through sh in a folder of its own, with HOME=h and XDG_CONFIG_DIRS=s1:s2
-// there, once `files` are written there (path, text; "<dir>" makes a folder, "<0000>TEXT" a file
-// nobody may read). What it prints, the folder's name cut out, must hold `part`. `result`: for a
-// probe, a pattern for its one line of DasCall results (ending in a space); else its exit status.
-// `frames`: the numbers of the frames its trace files hold, oldest first.
-struct Case
+// One way of meeting the library as its users do: a shell command, run in a folder of its own
+// with HOME=h, XDG_CONFIG_DIRS=s1:s2 there and TO naming an Art-Net receiver of the test's, once
+// `files` are written there (path, text; "<dir>" makes a folder, "<0000>TEXT" a file nobody may
+// read). What it prints, the folder's name cut out, holds `said`. A command that prints
+// "skipped: WHY" and exits 77 could not have what it needs here.
+struct Row
 {
-    std::string command;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string part, result, frames = "";
+    std::string name, command, said = "";
+    std::vector<int> results = {}; // a probe's DasCall results, after at most one line `said`
+    int status = 0; // else the command's exit status
+    std::string frames = ""; // the frames its trace files hold, oldest first
+    std::vector<std::pair<std::string, std::string>> files = {};
+    int datagrams = -1; // how many reach the receiver, when counted
+};
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
+
+const std::string kProbe = DAS_TRACE_PROBE, kOpen = kProbe + " 1,0", kCheck = BRIVANE_CHECK,
+                  kUser = "h/.config/brivane/output", kSystem = "s1/brivane/output",
+                  kBad = "artnet:1.2.3", kNone = "cannot open output \"none\"";
+// The user's file is bad as `why` says: the open fails, never trying the system's good one (run
+// without capabilities, as root reads anything).
+Row broken(std::string name, std::string text, std::string why)
+{
+    const std::string drop = geteuid() == 0 ? "setpriv --inh-caps=-all --bounding-set=-all " : "";
+    return { name, drop + kOpen, kUser + why, { DAS_E_CONFIG }, 0, "",
+        { { kUser, text }, { kSystem, "none" } } };
+}
+// The small probe, its trace turning over at 16 KiB, on a 64 KiB tmpfs of its own, which `setUp`
+// and `steps` make fail; `as` may run it with fewer rights. Every send's result is DAS_OK.
+Row onTmpfs(std::string name, std::string setUp, std::string steps, int sends, std::string said,
+    std::string frames, std::string as = "")
+{
+    return { name,
+        "unshare -m true 2>/dev/null || { echo 'skipped: no private mount namespace (unshare -m "
+        "refused)'; exit 77; }; mkdir fs && timeout 60 unshare -m sh -c \"mount -t tmpfs -o "
+        "size=64k das fs && { "
+            + setUp
+            + "; } 2>/dev/null && DASHARD_TRACE=fs/calls.log "
+              "DASHARD_OUTPUT=artnet:127.0.0.1:9 "
+            + as + DAS_SMALL_TRACE_PROBE " 1,0 " + steps + " 2>&1; cp fs/calls.log* .\"",
+        said.empty() ? "" : "dashard: " + said + "\n", std::vector<int>(1 + sends, DAS_OK), 0,
+        frames };
+}
+
+const Row kRows[] = {
+    // Each way to be wrong between an open and a good send (unknown command, bad length or
+    // buffer), then a send after closing; all traced, only the good send's frame sent.
+    { "EachWrongCallThenASendAfterClose",
+        "DASHARD_OUTPUT=$TO DASHARD_TRACE=calls.log " + kProbe
+            + " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512",
+        "",
+        { DAS_E_NOT_OPEN, DAS_E_COMMAND, DAS_OK, DAS_E_COMMAND, DAS_E_COMMAND, DAS_E_ARGUMENT,
+            DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_E_ARGUMENT, DAS_OK,
+            DAS_OK, DAS_OK, DAS_E_NOT_OPEN },
+        0, "1 1 1 ", {}, 1 },
+    { "NoneOpensNothingSayingSoOnce", "DASHARD_OUTPUT=none " + kOpen + " 4,512",
+        "dashard: " + kNone + ": output disabled\n", { DAS_E_UNAVAILABLE, DAS_E_NOT_OPEN } },
+    { "BadVariableWinsOverAGoodFileNamingTheForms", "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0 " + kOpen,
+        ": unknown output kind \"dmx4all\" (accepted forms: ", { DAS_E_CONFIG }, 0, "",
+        { { kUser, "none" } } },
+    // Defaults filled in, as brivane-check shows them; the top of each range, and one past it.
+    { "NothingSetOpensTheDefault", kOpen, "", { DAS_OK } },
+    { "CheckShowsTheDefault", kCheck, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n" },
+    { "ArtNetTopPortAddress", "DASHARD_OUTPUT=artnet@32767 " + kCheck, "port-address 32767\n" },
+    { "ArtNetPastTheTop", "DASHARD_OUTPUT=artnet@32768 " + kOpen, "out of range",
+        { DAS_E_CONFIG } },
+    { "SacnTopUniverseToItsGroup", "DASHARD_OUTPUT=sacn@63999,if=lo " + kCheck, "group 239.255.249.255" },
+    { "SacnPastTheTop", "DASHARD_OUTPUT=sacn@64000 " + kOpen, "out of range", { DAS_E_CONFIG } },
+    { "SacnZeroIsReserved", "DASHARD_OUTPUT=sacn@0 " + kOpen, "out of range", { DAS_E_CONFIG } },
+    // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
+    // comment lines passed over), then each system folder in order, a relative one passed over.
+    { "EmptyVariableIsUnset", "DASHARD_OUTPUT= " + kOpen, kNone + " set in " + kUser + ":1",
+        { DAS_E_UNAVAILABLE }, 0, "", { { kUser, "none" }, { kSystem, kBad } } },
+    { "ConfigHomeOverHomeBlankAndCommentLinesSkipped", "XDG_CONFIG_HOME=$PWD/c " + kOpen,
+        kNone + " set in c/brivane/output:4", { DAS_E_UNAVAILABLE }, 0, "",
+        { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { kUser, kBad } } },
+    { "SystemFoldersInOrderRelativeSkipped", "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1 " + kOpen,
+        kNone + " set in s2/brivane/output:1", { DAS_E_UNAVAILABLE }, 0, "",
+        { { kSystem, kBad }, { "s2/brivane/output", "none" } } },
+    broken("BadLineNamedByNumber", "#\n" + kBad, ":2: bad output setting \"artnet:1.2.3\": host"),
+    broken("FileIsAFolder", "<dir>", ": cannot read the output setting: Is a directory"),
+    broken("FileUnreadable", "<0000>none", ": cannot read the output setting: Permission denied"),
+    broken("LineTooLong", std::string(100000, 'x'), ":1: line longer than 4096 bytes"),
+    broken("NulByte", "no\0ne"s, ":1: NUL byte"),
+    broken("NotUtf8", "\xff", ":1: the setting is not valid UTF-8"),
+    // brivane-check names the target and sends nothing; fails if it would not open, or with a
+    // node left without its device (needs mknod), saying so; usage: 2.
+    { "CheckNamesTargetSendsNothing", "DASHARD_OUTPUT=$TO@3 " + kCheck, "port-address 3\n", {}, 0,
+        "", {}, 0 },
+    { "CheckFailsForAMissingDevice", "DASHARD_OUTPUT=opendmx:gone " + kCheck, "\"DAS NG\"", {}, 1 },
+    { "CheckSaysANodeWithoutItsDeviceIsNotThere",
+        "mknod ghost c 188 250 2>/dev/null || { echo 'skipped: mknod refused'; exit 77; }; "
+        "DASHARD_OUTPUT=usbpro:$PWD/ghost "
+            + kCheck,
+        "\"DAS NG\": ghost: no device behind this node", {}, 1 },
+    { "CheckUsage", kCheck + " --frobnicate", "--scan", {}, 2 },
+    // The library exports DasCall alone, and links the C++ runtime but no OLA library.
+    { "ExportsDasCallAloneAndNoOla",
+        "test \"$(nm -D --defined-only --format=just-symbols " DASHARD_PATH " | tr '\\n' ' ')\" = "
+        "'DASHARD_1 DasCall@@DASHARD_1 ' && ldd " DASHARD_PATH
+        " | grep -q libstdc++ && ! ldd " DASHARD_PATH " | grep -E 'libola|libprotobuf'" },
+    // A FIFO whose reader leaves after 2000 bytes ("gone" marks its end) costs the lines meanwhile,
+    // saying so once, with no SIGPIPE. (The end-to-end suite has a new reader take the trace.)
+    { "FifoReaderGoneIsNoSigpipe",
+        "mkfifo t && exec 3<>t || exit; { timeout 9 head -c 2000 <&3 >/dev/null; exec 3<&-; "
+        "touch gone; } & "
+        "exec 3<&-; DASHARD_OUTPUT=artnet:127.0.0.1:9 DASHARD_TRACE=t "
+            + kOpen + " s3 'sh:until [ -e gone ]; do sleep 0.05; done' s3",
+        "dashard: cannot write trace file \"t\": Broken pipe\n", std::vector<int>(7, DAS_OK) },
+    // The trace turns over keeping one older file; a full disk costs the calls made meanwhile
+    // and says so once; a file removed under it, or read-only at first, is opened again; a folder
+    // that refuses the rename has the file begin again.
+    onTmpfs("TraceTurnsOverKeepingOneOlder", "echo older >fs/calls.log.1", "s100", 100, "",
+        "75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95 96 97 98 99 "),
+    onTmpfs("TraceOnAFullDisk", "head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",
+        "s20 sh:'rm fs/filler' s5", 25,
+        "cannot write trace file \"fs/calls.log\": No space left on device",
+        "0 1 2 20 21 22 23 24 "),
+    onTmpfs("TraceRemovedIsBegunAnew", "true",
+        "s20 sh:'rm fs/calls.log; touch fs/calls.log; sleep 1.1' s5", 25, "",
+        "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 20 21 22 23 24 "),
+    onTmpfs("TraceReadOnlyAtFirst", "mount -o remount,ro fs",
+        "s20 sh:'mount -o remount,rw fs; sleep 1.1' s5", 25,
+        "cannot open trace file \"fs/calls.log\": Read-only file system", "20 21 22 23 24 "),
+    onTmpfs("TraceFolderRefusesTheRename", "touch fs/calls.log && chmod 555 fs", "s100", 100,
+        "cannot rename trace file \"fs/calls.log\" to \"fs/calls.log.1\": Permission denied; it "
+        "begins again from its start each time it is full",
+        "90 91 92 93 94 95 96 97 98 99 ", "setpriv --inh-caps=-all --bounding-set=-all "),
 };
 
-TEST(DasCall, CodesSettingCheckExportsAndTrace)
+using DasCallRows = testing::TestWithParam<Row>;
+INSTANTIATE_TEST_SUITE_P(DasCall, DasCallRows, testing::ValuesIn(kRows),
+    [](const testing::TestParamInfo<Row> &row) { return row.param.name; });
+
+TEST_P(DasCallRows, Row)
 {
+    const Row &c = GetParam();
     nettest::UdpReceiver receiver;
-    const std::string port = std::to_string(receiver.port()),
-                      to = "DASHARD_OUTPUT=artnet:127.0.0.1:" + port;
-    const std::string probe = " " DAS_TRACE_PROBE, open = probe + " 1,0",
-                      check = " " BRIVANE_CHECK " ";
-    const std::string u = "h/.config/brivane/output", s1 = "s1/brivane/output",
-                      bad = "artnet:1.2.3", none = "cannot open output \"none\"";
-    const std::string drop = geteuid() == 0 ? " setpriv --inh-caps=-all --bounding-set=-all" : "";
-    // The user's file is bad as `why` says: the open fails, never trying s1's good one (run without
-    // capabilities, as root reads anything).
-    const auto broken = [&](std::string text, std::string why) {
-        return Case { drop + open, { { u, text }, { s1, "none" } }, u + why, "-5 " };
-    };
-    // The small probe's trace on a 64 KiB tmpfs of its own, which `setUp` and `steps` make fail.
-    const auto traced = [](std::string setUp, std::string steps, std::string said,
-                            std::string frames) {
-        return Case {
-            "mkdir fs && timeout 60 unshare -m sh -c \"mount -t tmpfs -o size=64k das fs && { "
-                + setUp
-                + "; } 2>/dev/null && DASHARD_TRACE=fs/calls.log "
-                  "DASHARD_OUTPUT=artnet:127.0.0.1:9 " DAS_SMALL_TRACE_PROBE " 1,0 "
-                + steps + " 2>&1; cp fs/calls.log* .\"",
-            {}, said.empty() ? "" : "dashard: " + said + "\n", "(0 )*0 ", frames
-        };
-    };
-    const Case cases[] = {
-        // Each way to be wrong between an open and a good send (unknown command, bad length or
-        // buffer), then a send after closing; all traced, only the good send's frame sent.
-        { to + " DASHARD_TRACE=calls.log" + probe
-                + " 4,512 7,0 1,0 0,0 5,512 1,1 2,-1 3,512 4,511 4,513 4,512,0 4,512 2,0 2,0 4,512",
-            {}, "", "-3 -1 0 -1 -1 -2 -2 -2 -2 -2 -2 0 0 0 -3 ", "1 1 1 " },
-        { "DASHARD_OUTPUT=none" + open + " 4,512", {}, "dashard: " + none + ": output disabled\n",
-            "-6 -3 " }, // "none" opens nothing, saying so once
-        // A bad variable fails, naming the accepted forms, even over a good file.
-        { "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0" + open, { { u, "none" } },
-            ": unknown output kind \"dmx4all\" (accepted forms: ", "-5 " },
-        // Defaults filled in, as brivane-check shows them, and a form refused with its reason.
-        { open, {}, "", "0 " }, // nothing set anywhere: the default opens
-        { check, {}, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n", "0" },
-        { "DASHARD_OUTPUT=sacn@63999,if=lo" + check, {}, "multicast group 239.255.249.255", "0" },
-        { "DASHARD_OUTPUT=sacn@0" + open, {}, ": universe out of range", "-5 " },
-        // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
-        // comment lines passed over), then each system folder in order, a relative one passed over.
-        { "DASHARD_OUTPUT=" + open, { { u, "none" }, { s1, bad } }, none + " set in " + u + ":1",
-            "-6 " },
-        { "XDG_CONFIG_HOME=$PWD/c" + open,
-            { { "c/brivane/output", "# sacn\n\n \t\n none \r\n" }, { u, bad } },
-            none + " set in c/brivane/output:4", "-6 " },
-        { "XDG_CONFIG_DIRS=rel:$PWD/s2/:$PWD/s1" + open,
-            { { s1, bad }, { "s2/brivane/output", "none" } }, none + " set in s2/brivane/output:1",
-            "-6 " },
-        broken("#\n" + bad, ":2: bad output setting \"artnet:1.2.3\": host"),
-        broken("<dir>", ": cannot read the output setting: Is a directory"),
-        broken("<0000>none", ": cannot read the output setting: Permission denied"),
-        broken(std::string(100000, 'x'), ":1: line longer than 4096 bytes"),
-        broken("no\0ne"s, ":1: NUL byte"),
-        broken("\xff", ":1: the setting is not valid UTF-8"),
-        // brivane-check names the target and sends nothing; fails if it would not open; usage: 2.
-        { to + "@3" + check, {}, ":" + port + ", port-address 3", "0" },
-        { "DASHARD_OUTPUT=opendmx:gone" + check, {}, "\"DAS NG\"", "1" },
-        { check + "--frobnicate", {}, "--scan", "2" },
-        // The library exports DasCall alone, and links the C++ runtime but no OLA library.
-        { "test \"$(nm -D --defined-only --format=just-symbols " DASHARD_PATH
-          " | tr '\\n' ' ')\" = "
-          "'DASHARD_1 DasCall@@DASHARD_1 ' && ldd " DASHARD_PATH
-          " | grep -q libstdc++ && ! ldd " DASHARD_PATH " | grep -E 'libola|libprotobuf'",
-            {}, "", "0" },
-        // The trace turns over keeping one older file; a full disk costs the calls made meanwhile
-        // and says so once; a file removed under it, or read-only at first, is opened again.
-        traced("echo older >fs/calls.log.1", "s100", "",
-            "75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95 96 97 98 99 "),
-        traced("head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",
-            "s20 sh:'rm fs/filler' s5",
-            "cannot write trace file \"fs/calls.log\": No space left on device",
-            "0 1 2 20 21 22 23 24 "),
-        traced("true", "s20 sh:'rm fs/calls.log; touch fs/calls.log; sleep 1.1' s5", "",
-            "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 20 21 22 23 24 "),
-        traced("mount -o remount,ro fs", "s20 sh:'mount -o remount,rw fs; sleep 1.1' s5",
-            "cannot open trace file \"fs/calls.log\": Read-only file system", "20 21 22 23 24 "),
-    };
     const testsupport::TempFolder folder("das-call");
-    for (size_t n = 0; n < std::size(cases); ++n) {
-        const Case &c = cases[n];
-        const std::string at = folder / std::to_string(n);
-        if (c.command.starts_with("mkdir") && geteuid() != 0)
-            continue; // a file system of its own needs root
-        fs::create_directories(at);
-        for (const auto &[file, text] : c.files) {
-            const std::string path = at + "/" + file;
-            fs::create_directories(fs::path(path).parent_path());
-            if (text == "<dir>")
-                fs::create_directory(path);
-            std::ofstream(path) << text.substr(text.starts_with("<0000>") ? 6 : 0);
-            chmod(path.c_str(), text.starts_with("<0000>") ? 0 : 0755);
-        }
-        int status = -1;
-        std::string said = testsupport::run("cd " + at
-                + " && timeout 60 env -u DASHARD_OUTPUT -u DASHARD_TRACE -u XDG_CONFIG_HOME "
-                  "HOME=$PWD/h XDG_CONFIG_DIRS=$PWD/s1:$PWD/s2 "
-                + c.command + " 2>&1",
-            &status);
-        for (size_t i; (i = said.find(at + "/")) != std::string::npos;)
-            said.erase(i, at.size() + 1);
-        EXPECT_TRUE(said.find(c.part) != std::string::npos
-            && (c.result.ends_with(' ')
-                    ? std::regex_match(said, std::regex("[^\n]*\n?" + c.result + "\n"))
-                        && std::count(said.begin(), said.end(), '\n') == 1 + !c.part.empty()
-                    : std::to_string(status) == c.result))
-            << c.command.substr(0, 200) << "\n"
-            << said;
-        std::string frames;
-        for (const char *file : { "/calls.log.1", "/calls.log" })
-            for (const auto &call : tracedCalls(at + file))
-                if (std::count(call.begin(), call.end(), ' ') == 3)
-                    frames += call.substr(call.rfind(' ') + 1) + " ";
-        EXPECT_EQ(frames, c.frames) << c.command;
-        // Each trace file filled as far as a line fits, and no further.
-        EXPECT_TRUE(!fs::exists(at + "/calls.log")
-            || fs::file_size(at + "/calls.log") <= DAS_SMALL_TRACE_MAX);
-        EXPECT_TRUE(!fs::exists(at + "/calls.log.1")
-            || fs::file_size(at + "/calls.log.1") > DAS_SMALL_TRACE_MAX - 1088);
+    const std::string at = folder.path();
+    for (const auto &[file, text] : c.files) {
+        const std::string path = at + "/" + file;
+        fs::create_directories(fs::path(path).parent_path());
+        if (text == "<dir>")
+            fs::create_directory(path);
+        std::ofstream(path) << text.substr(text.starts_with("<0000>") ? 6 : 0);
+        chmod(path.c_str(), text.starts_with("<0000>") ? 0 : 0755);
     }
-    // The one good send reached the receiver, brivane-check sent nothing, the trace has each call.
-    EXPECT_TRUE(receiver.receive());
-    EXPECT_FALSE(receiver.receive(300));
-    EXPECT_EQ(tracedCalls(folder / "0/calls.log"),
-        (std::vector<std::string> { "4 512 -3 1", "7 0 -1", "1 0 0", "0 0 -1", "5 512 -1", "1 1 -2",
-            "2 -1 -2", "3 512 -2", "4 511 -2", "4 513 -2", "4 512 -2", "4 512 0 1", "2 0 0",
-            "2 0 0", "4 512 -3 1" }));
+    int status = -1;
+    std::string said = testsupport::run("cd " + at
+            + " && timeout 60 env -u DASHARD_OUTPUT -u DASHARD_TRACE -u XDG_CONFIG_HOME "
+              "HOME=$PWD/h XDG_CONFIG_DIRS=$PWD/s1:$PWD/s2 TO=artnet:127.0.0.1:"
+            + std::to_string(receiver.port()) + " sh -c '"
+            + std::regex_replace(c.command, std::regex("'"), "'\\''") + "' 2>&1",
+        &status);
+    for (size_t i; (i = said.find(at + "/")) != std::string::npos;)
+        said.erase(i, at.size() + 1);
+    if (status == 77 && said.starts_with("skipped: "))
+        GTEST_SKIP() << said.substr(9, said.find('\n') - 9);
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    std::istringstream last(said.substr(said.rfind('\n', said.size() - 2) + 1));
+    const std::vector<int> results(std::istream_iterator<int>(last), {});
+    if (c.results.empty())
+        EXPECT_EQ(status, c.status) << said;
+    else // one line of results, after the one line `said` when there is one
+        EXPECT_TRUE(results == c.results
+            && std::count(said.begin(), said.end(), '\n') == 1 + !c.said.empty())
+            << said;
+    const auto log = traced(at + "/calls.log"), old = traced(at + "/calls.log.1");
+    EXPECT_EQ(old.second + log.second, c.frames);
+    // A trace that kept every call has each with its result.
+    EXPECT_TRUE(log.first.size() != results.size() || log.first == results);
+    // Each trace file filled as far as a line fits, and no further.
+    EXPECT_TRUE(
+        !fs::exists(at + "/calls.log") || fs::file_size(at + "/calls.log") <= DAS_SMALL_TRACE_MAX);
+    EXPECT_TRUE(!fs::exists(at + "/calls.log.1")
+        || fs::file_size(at + "/calls.log.1") > DAS_SMALL_TRACE_MAX - 1088);
+    int datagrams = 0;
+    while (c.datagrams >= 0 && receiver.receive(300))
+        ++datagrams;
+    EXPECT_EQ(datagrams, std::max(c.datagrams, 0));
 }
 
 // Runs `body` in a child that unshares `namespaces` and runs `setUp`, or skips if it cannot.
@@ -305,7 +346,8 @@ template <class Work> auto whileServing(std::deque<Device> &devices, Work work)
     return result.get();
 }
 
-// Logs the Open DMX writer's steps: B BREAK on, M BREAK off, P pause (µs), W write (bytes).
+// Logs the Open DMX writer's steps: B BREAK on, M BREAK off, P pause (µs), W write (bytes), D the
+// bytes written have left the line (logged as a drain that takes a while returns).
 struct RecordingLine final : das::DmxLine
 {
     int note(std::string step, int r = 0) { return std::lock_guard(mutex), log += step + " ", r; }
@@ -316,12 +358,18 @@ struct RecordingLine final : das::DmxLine
         return note("W" + std::to_string(b.size()), b.size());
     }
     int waitWritable(std::chrono::milliseconds) override { return 1; }
+    int drain(std::chrono::milliseconds) override
+    {
+        return std::this_thread::sleep_for(2ms), note("D", 1);
+    }
     std::mutex mutex;
     std::string log;
 };
 
-// The slots on a 250000 baud 8N2 line until the device is unplugged (then a send fails and closes);
-// each packet a BREAK (92 µs or more), a mark (12 or more), the slots, twice from one send.
+// The slots on a 250000 baud 8N2 line, the last packet not flushed away at a close, until the
+// device is unplugged (then a send fails and closes); each packet a BREAK (92 µs or more), a mark
+// (12 or more), the slots, and the next BREAK only once they have left the line, twice from one
+// send.
 TEST(Outputs, OpenDmxLineAndPackets)
 {
     std::deque<Device> devices;
@@ -334,6 +382,16 @@ TEST(Outputs, OpenDmxLineAndPackets)
     ASSERT_EQ(ioctl(devices[0].slave, TCGETS2, &line), 0);
     EXPECT_EQ(line.c_ospeed, 250000u);
     EXPECT_EQ(line.c_cflag & (CSIZE | CSTOPB | PARENB), unsigned(CS8 | CSTOPB));
+    // A pty master in packet mode hears of every flush of the output queue: each read gives a
+    // status byte alone, or 0 and data.
+    int on = 1, flushes = 0;
+    uint8_t chunk[1024];
+    ASSERT_EQ(ioctl(devices[0].master, TIOCPKT, &on), 0);
+    DasCall(DAS_CMD_CLOSE, 0, nullptr);
+    for (pollfd entry { devices[0].master, POLLIN, 0 }; poll(&entry, 1, 200) > 0;)
+        flushes += read(entry.fd, chunk, sizeof chunk) > 0 && (chunk[0] & TIOCPKT_FLUSHWRITE);
+    EXPECT_EQ(flushes, 0) << "the line was flushed at the close";
+    ASSERT_EQ(dasOpen("opendmx:" + devices[0].path), DAS_OK);
     devices.clear(); // unplugged
     EXPECT_LT(dasSend(), 0);
     EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
@@ -341,7 +399,7 @@ TEST(Outputs, OpenDmxLineAndPackets)
     auto *recorder = new RecordingLine;
     auto output = das::makeOpenDmxOutput(std::unique_ptr<das::DmxLine>(recorder));
     ASSERT_EQ(output->send(das::Frame(kLevels.data(), 512)), DAS_OK);
-    const std::regex packets(R"(B P(\d+) M P(\d+) W513 B P\d+ M P\d+ W513 [^]*)");
+    const std::regex packets(R"(B P(\d+) M P(\d+) W513 D B P\d+ M P\d+ W513 D [^]*)");
     const auto log = [&] { return std::lock_guard(recorder->mutex), recorder->log; };
     for (int i = 0; i < 500 && !std::regex_match(log(), packets); ++i)
         std::this_thread::sleep_for(10ms);
@@ -362,28 +420,32 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
 {
     // Devices in serial/by-id as "PHS NAME": P plays silent, echo or widget (S, E, W); H held by a
     // flock (F), exclusive mode (X), a UUCP lock of a live process (L) or a gone one (O), or free
-    // (-); S sees nothing (0), the two requests (Q) or them and DMX (D). The first free widget by
-    // name is used, and a board is never asked; with no widget, the open says why.
+    // (-); S sees nothing (0), not even an open (N), the two requests (Q) or them and DMX (D). The
+    // first free widget by name is used; a board or a generic FTDI adapter, whose name says no
+    // DMX (nor do USB strings here), is never opened; with no widget, the open says why.
     const std::pair<std::vector<std::string>, std::vector<std::string>> scenes[] = {
-        { { "W-0 usb-Arduino_Uno_85735313-if00", "S-Q usb-Dmx4all_silent-if00-port0",
-              "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-FTDI_1-if00-port0",
-              "WX0 usb-FTDI_2-if00-port0", "WL0 usb-FTDI_3-if00-port0", "WOD usb-FTDI_4-if00-port0",
-              "W-Q usb-FTDI_5-if00-port0" },
+        { { "W-N usb-Arduino_Uno_85735313-if00", "S-Q usb-Dmx4all_silent-if00-port0",
+              "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-ENTTEC_DMX_1-if00-port0",
+              "WX0 usb-ENTTEC_DMX_2-if00-port0", "WL0 usb-ENTTEC_DMX_3-if00-port0",
+              "WOD usb-ENTTEC_DMX_4-if00-port0", "W-Q usb-ENTTEC_DMX_5-if00-port0",
+              "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" },
             {} },
-        { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-FTDI_2-if00-port0", "WF0 usb-FTDI_3-if00-port0" },
-            { "DMX_1-if00-port0: no answer", "FTDI_2-if00-port0: no answer",
-                "FTDI_3-if00-port0: in use by another program (flock)" } },
+        { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-DMX_2-if00-port0", "WF0 usb-DMX_3-if00-port0",
+              "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" },
+            { "DMX_1-if00-port0: no answer", "DMX_2-if00-port0: no answer",
+                "DMX_3-if00-port0: in use by another program (flock)" } },
     };
     const Bytes asked = kAskSerial + kAskParameters,
                 dmx = asked + "\x7E\6\1\2"_b + kSlots + "\xE7"_b;
     for (const auto &[roles, said] : scenes) {
         inPrivate(CLONE_NEWNS, kPrivateDevices, [&] {
             std::deque<Device> devices;
+            const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
             for (const std::string &role : roles) {
                 const Device &d = devices.emplace_back(role[0],
-                    role[2] == '0'       ? Bytes {}
-                        : role[2] == 'Q' ? asked
-                                         : dmx);
+                    role[2] == 'Q'       ? asked
+                        : role[2] == 'D' ? dmx
+                                         : Bytes {});
                 ASSERT_EQ(
                     symlink(d.path.c_str(), ("/dev/serial/by-id/" + role.substr(4)).c_str()), 0);
                 ASSERT_TRUE(role[1] != 'F' || flock(d.slave, LOCK_EX | LOCK_NB) == 0);
@@ -391,6 +453,8 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
                 if (role[1] == 'L' || role[1] == 'O')
                     std::ofstream("/run/lock/LCK.." + d.path.substr(9))
                         << (role[1] == 'L' ? getpid() : 999999999) << "\n";
+                ASSERT_TRUE(
+                    role[2] != 'N' || inotify_add_watch(opens, d.path.c_str(), IN_OPEN) > 0);
             }
             testing::internal::CaptureStderr();
             EXPECT_EQ(whileServing(devices, [] { return dasOpen("usbpro"); }),
@@ -417,8 +481,34 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
             const std::string scan = whileServing(
                 devices, [&] { return testsupport::run(BRIVANE_CHECK " --scan 2>&1", &status); });
             EXPECT_EQ(status, said.empty() ? 0 : 1) << scan;
+            // No open was seen, where the watch sees ours; the scan names the adapter.
+            inotify_event events[8];
+            EXPECT_LT(read(opens, events, sizeof events), 0) << "a device that says no DMX opened";
+            close(open(devices.back().path.c_str(), O_RDONLY | O_NOCTTY));
+            EXPECT_GT(read(opens, events, sizeof events), 0);
+            EXPECT_NE(scan.find("A50285BI-if00-port0: USB serial adapter, not asked"), scan.npos);
+            close(opens);
         });
     }
+}
+
+// Without udev's links, which ttyUSBn say they are DMX interfaces by their USB manufacturer and
+// product strings, in a /dev (empty files) and /sys of the test's own: ttyUSB0 "ENTTEC" "DMX USB
+// PRO", ttyUSB1 "FTDI" "FT232R USB UART", ttyUSB10 no manufacturer and "Open dmx", ttyUSB2 none.
+TEST(UsbSerialDevices, UsbStringsSayDmxAndNothingElseDoes)
+{
+    const testsupport::TempFolder root("usb-serial");
+    testsupport::run("cd " + root.path()
+        + " && mkdir dev && touch dev/ttyUSB2 && for t in "
+          "'0 ENTTEC DMX_USB_PRO' '1 FTDI FT232R_USB_UART' '10 - Open_dmx'; do set -- $t; "
+          "u=sys/devices/1-$1 && mkdir -p $u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1 && "
+          "ln -s $PWD/$u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1/device && touch dev/ttyUSB$1 && "
+          "echo 0403 >$u/idVendor && echo $3 | tr _ ' ' >$u/product && "
+          "{ [ $2 = - ] || echo $2 >$u/manufacturer; }; done");
+    const auto found = das::findUsbSerialDevices({ root / "dev", root / "sys" });
+    const std::string dev = root / "dev/ttyUSB";
+    EXPECT_EQ(found.dmx, (std::vector { dev + "0", dev + "10" })) << "by number";
+    EXPECT_EQ(found.others, (std::vector { dev + "1", dev + "2" }));
 }
 
 } // namespace

@@ -1,14 +1,19 @@
 // Runs its arguments as DasCalls and prints the results on stderr: "C,L" calls command C, length L,
 // a frame (byte i is i); "C,L,0" no buffer; "sN" sends N frames numbered 0.. in their first two
-// levels; "sh:COMMAND" runs the command.
+// levels; "sh:COMMAND" runs the command. SIGPIPE is unblocked at its default action, ending the
+// probe, as in a program that never thought of it.
 #include "dashard.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 int main(int argc, char **argv)
 {
+    const sigset_t none {};
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::signal(SIGPIPE, SIG_DFL);
     uint8_t frame[DAS_FRAME_SIZE];
     for (int i = 0; i < DAS_FRAME_SIZE; ++i)
         frame[i] = uint8_t(i);

@@ -62,7 +62,10 @@ const OlaModule *loadOlaModule(std::string &why)
     auto *entry = reinterpret_cast<Entry *>(dlsym(handle, kOlaModuleEntry));
     if (!entry) {
         dlclose(handle);
-        why = path + " has no " + kOlaModuleEntry + ": reinstall the brivane package";
+        why = "the OLA output module " + path + " is not of this version (it has no "
+            + kOlaModuleEntry
+            + "): the installation is incomplete (reinstall the brivane package, then start the "
+              "console again)";
         return nullptr;
     }
     module = entry();

@@ -18,7 +18,11 @@ struct OlaModule
 };
 
 inline constexpr const char *kOlaModuleFile = "libdashard-ola.so";
-inline constexpr const char *kOlaModuleEntry = "dashard_ola_module";
+// dashard_ola_module_MAJOR_MINOR_PATCH: a module from another version lacks this very entry, so
+// one left by an upgrade under a running console is never called.
+#define DASHARD_OLA_NAME(entry) #entry
+#define DASHARD_OLA_TEXT(entry) DASHARD_OLA_NAME(entry)
+inline constexpr const char *kOlaModuleEntry = DASHARD_OLA_TEXT(DASHARD_OLA_ENTRY);
 // The Debian package of the OLA client, as the build found it on the system (libola1, libola1t64).
 inline constexpr const char *kOlaPackage = DASHARD_OLA_PACKAGE;
 // Whether this build made the module at all: it needs OLA's development files.

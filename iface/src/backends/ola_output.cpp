@@ -218,7 +218,7 @@ bool checkOlaDaemon(const OutputConfig &config, std::string &report, std::string
 } // namespace das
 
 // The module's one exported symbol; everything else stays inside it.
-extern "C" __attribute__((visibility("default"))) const das::OlaModule *dashard_ola_module()
+extern "C" __attribute__((visibility("default"))) const das::OlaModule *DASHARD_OLA_ENTRY()
 {
     static const das::OlaModule module { das::openOlaOutput, das::checkOlaDaemon };
     return &module;

@@ -1,7 +1,7 @@
 // The opendmx output: a writer thread makes BREAK, mark-after-break and the 513 slots of each
 // packet on a raw FTDI adapter, over and over, from the latest frame handed to send.
 //
-// An adapter that stops taking bytes does not hold anyone up: the writer waits for room in
+// An adapter that stops taking or sending bytes does not hold anyone up: the writer waits in
 // short slices and gives up after kStallLimit without progress, and the next send reports
 // DAS_E_IO. A frame sent while the writer is busy simply replaces the one it will send next.
 #include "opendmx_output.h"
@@ -10,6 +10,7 @@
 #include "serial_port.h"
 #include "termios2.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <thread>
 
 namespace das {
@@ -30,11 +32,14 @@ using std::chrono::milliseconds;
 // Transmitter minimums are 92 µs and 12 µs; a little more costs nothing.
 constexpr microseconds kBreak { 100 };
 constexpr microseconds kMarkAfterBreak { 16 };
-// A packet takes about 22.7 ms on the wire after write() returns, and a BREAK raised earlier
-// would cut its last slots. 28 ms gives ~35 packets a second.
-constexpr milliseconds kPacketGap { 28 };
+// One slot (start bit, 8 data bits, 2 stop bits at 4 us) and the START code with 512 slots:
+// the least time a packet takes on the wire.
+constexpr microseconds kSlotTime { 44 };
+constexpr microseconds kPacketTime = kSlotTime * (1 + kFrameSize);
 constexpr milliseconds kWaitSlice { 5 };
 constexpr milliseconds kStallLimit { 1000 };
+// What a close may wait for the packet on its way, within the 25 ms any call may take.
+constexpr milliseconds kCloseWait { 24 };
 
 class TtyDmxLine final : public DmxLine
 {
@@ -59,7 +64,11 @@ public:
         while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
     }
 
-    int write(std::span<const uint8_t> bytes) override { return m_port.write(bytes); }
+    int write(std::span<const uint8_t> bytes) override
+    {
+        m_drained = false;
+        return m_port.write(bytes);
+    }
 
     int waitWritable(milliseconds timeout) override
     {
@@ -67,8 +76,35 @@ public:
         return ready < 0 ? ready : (ready ? 1 : 0);
     }
 
+    // While the driver holds bytes, sleeps for the time they take on the wire; then tcdrain for
+    // the last ones, which the FTDI driver returns from only once the chip's transmitter is empty.
+    // tcdrain alone cannot be bounded, so it waits only for what one chip buffer holds.
+    int drain(milliseconds timeout) override
+    {
+        const auto until = Clock::now() + timeout;
+        m_drained = false;
+        for (size_t queued; (queued = m_port.queuedOutput()) > 0;) {
+            if (Clock::now() >= until)
+                return 0;
+            pause(std::min<std::chrono::nanoseconds>(kSlotTime * queued, until - Clock::now()));
+        }
+        int rc;
+        while ((rc = ::tcdrain(m_port.fd())) != 0 && errno == EINTR) { }
+        m_drained = rc == 0;
+        return rc == 0 ? 1 : DAS_E_IO;
+    }
+
+    // A line whose last packet has left has nothing to discard; otherwise the port's own close
+    // discards what is left, so that a line that stopped sending cannot hold the close up.
+    ~TtyDmxLine() override
+    {
+        if (m_drained)
+            m_port.closeKeepingOutput();
+    }
+
 private:
     SerialPort m_port;
+    bool m_drained = false;
 };
 
 class OpenDmxOutput final : public Backend
@@ -106,6 +142,7 @@ private:
         {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
+            m_stopAt = Clock::now();
         }
         m_wake.notify_one();
         if (m_writer.joinable())
@@ -121,17 +158,22 @@ private:
                 return;
             const std::array<uint8_t, 1 + kFrameSize> packet = m_latest;
             lock.unlock();
-            const int rc = sendPacket(packet);
+            Clock::time_point written;
+            const int rc = sendPacket(packet, written);
             lock.lock();
             if (rc < 0) {
                 m_failure = rc;
                 return;
             }
-            m_wake.wait_for(lock, kPacketGap, [this] { return m_stopping; });
+            // A line that cannot tell when its bytes have left (a pty) still gets no more
+            // packets than the wire could carry.
+            m_wake.wait_until(lock, written + kPacketTime, [this] { return m_stopping; });
         }
     }
 
-    int sendPacket(std::span<const uint8_t> packet)
+    // Puts one packet on the wire and waits until it has left the line; `written` is when its
+    // slots began to be written.
+    int sendPacket(std::span<const uint8_t> packet, Clock::time_point &written)
     {
         if (const int rc = m_line->setBreak(true); rc < 0)
             return rc;
@@ -140,7 +182,7 @@ private:
             return rc;
         m_line->pause(kMarkAfterBreak);
         size_t done = 0;
-        auto progress = Clock::now();
+        auto progress = written = Clock::now();
         while (done < packet.size()) {
             const int taken = m_line->write(packet.subspan(done));
             if (taken < 0)
@@ -155,7 +197,17 @@ private:
             if (const int rc = m_line->waitWritable(kWaitSlice); rc < 0)
                 return rc;
         }
-        return DAS_OK;
+        // The next BREAK would cut off the slots still on their way. A close waits for them too,
+        // for as long as a call may take.
+        for (const auto began = Clock::now();;) {
+            if (const int rc = m_line->drain(kWaitSlice); rc != 0)
+                return rc < 0 ? rc : DAS_OK;
+            if (Clock::now() - began > kStallLimit)
+                return DAS_E_IO;
+            std::lock_guard lock(m_mutex);
+            if (m_stopping && Clock::now() - m_stopAt > kCloseWait)
+                return DAS_OK;
+        }
     }
 
     bool stopping()
@@ -170,6 +222,7 @@ private:
     std::array<uint8_t, 1 + kFrameSize> m_latest {}; // START code 0, then the levels
     bool m_haveFrame = false;
     bool m_stopping = false;
+    Clock::time_point m_stopAt;
     int m_failure = DAS_OK;
     std::thread m_writer;
 };

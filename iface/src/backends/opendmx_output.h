@@ -25,13 +25,18 @@ public:
     virtual int write(std::span<const uint8_t> bytes) = 0;
     // Waits up to `timeout` for room to write: 1 when there is room, 0 on timeout.
     virtual int waitWritable(std::chrono::milliseconds timeout) = 0;
+    // Waits until every byte written has left the line, for about `timeout`: 1 when it has,
+    // 0 when it has not yet.
+    virtual int drain(std::chrono::milliseconds timeout) = 0;
 };
 
 // Opens `path` at 250 000 baud 8N2. On failure returns null and a short phrase in `why`.
 std::unique_ptr<DmxLine> openDmxLine(const std::string &path, std::string &why);
 
 // The output proper, over a line it owns. A writer thread puts the latest frame on the wire
-// every ~28 ms (the adapter repeats nothing); send only hands it a copy.
+// again and again, each BREAK once the packet before has left the line, and no sooner than the
+// wire could carry it (the adapter repeats nothing); send only hands it a copy. Closing lets
+// the packet on its way finish.
 std::unique_ptr<Backend> makeOpenDmxOutput(std::unique_ptr<DmxLine> line);
 
 } // namespace das

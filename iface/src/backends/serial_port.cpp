@@ -64,9 +64,10 @@ std::string openFailure(int error)
 {
     switch (error) {
     case ENOENT:
-    case ENXIO:
-    case ENODEV:
         return "no such device";
+    case ENXIO: // the node is there, the device unplugged or its driver gone
+    case ENODEV:
+        return "no device behind this node: is the interface plugged in?";
     case EACCES:
     case EPERM:
         return std::string(kPermissionDenied);
@@ -97,11 +98,14 @@ SerialPort &SerialPort::operator=(SerialPort &&other) noexcept
 
 SerialPort::~SerialPort() { close(); }
 
-void SerialPort::close()
+void SerialPort::closeKeepingOutput() { close(false); }
+
+void SerialPort::close(bool flush)
 {
     if (m_fd < 0)
         return;
-    ::tcflush(m_fd, TCOFLUSH);
+    if (flush)
+        ::tcflush(m_fd, TCOFLUSH);
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;

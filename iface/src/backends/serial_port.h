@@ -45,13 +45,15 @@ public:
     int read(std::span<uint8_t> into) const;
     // Bytes the driver still holds for output, or 0 when it cannot say.
     size_t queuedOutput() const;
+    // Closes without discarding output: for a line whose output has drained.
+    void closeKeepingOutput();
 
 private:
     explicit SerialPort(int fd)
         : m_fd(fd)
     {
     }
-    void close();
+    void close(bool flush = true);
 
     int m_fd = -1;
 };

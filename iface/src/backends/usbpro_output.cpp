@@ -142,7 +142,9 @@ std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why
     const std::vector<std::string> devices
         = detect ? usbProCandidates() : std::vector<std::string> { config.device };
     if (devices.empty()) {
-        why = "no USB serial device that looks like a DMX interface was found";
+        why = "no USB serial device that says it is a DMX interface was found (a generic USB "
+              "serial adapter is never asked: name it, usbpro:DEVICE; brivane-check --scan lists "
+              "them)";
         return nullptr;
     }
     std::vector<WidgetReply> replies;

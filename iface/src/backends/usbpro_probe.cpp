@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
 
 namespace das {
@@ -18,8 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-constexpr const char *kById = "/dev/serial/by-id";
 
 std::vector<std::string> entries(const std::filesystem::path &folder)
 {
@@ -31,16 +30,41 @@ std::vector<std::string> entries(const std::filesystem::path &folder)
     return names;
 }
 
-// The names udev gives widgets and the USB-serial chips inside them; a modem or a
-// microcontroller board never matches, so it never receives a byte from us.
-bool looksLikeDmxInterface(std::string name)
+// The marks of a DMX interface in a name or a USB string. FTDI is not one: it names the chip
+// inside every generic adapter as well as inside widgets.
+bool saysDmx(std::string text)
 {
-    for (char &c : name)
+    for (char &c : text)
         c = char(std::toupper(static_cast<unsigned char>(c)));
-    for (const char *mark : { "FTDI", "ENTTEC", "DMX" })
-        if (name.find(mark) != std::string::npos)
+    for (const char *mark : { "ENTTEC", "DMX" })
+        if (text.find(mark) != std::string::npos)
             return true;
     return false;
+}
+
+std::string firstLine(const std::filesystem::path &file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The USB manufacturer and product strings of the tty `device` (a node, or a link to one), read
+// from sysfs without opening the device: from SYS/class/tty/NAME/device up to the USB device's
+// folder, the one holding idVendor. Empty when there is none or they cannot be read.
+std::string usbStrings(const std::string &device, const std::string &sys)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path node = fs::canonical(device, error);
+    if (error)
+        return {};
+    fs::path at = fs::canonical(fs::path(sys) / "class/tty" / node.filename() / "device", error);
+    for (; !error && at.has_relative_path(); at = at.parent_path())
+        if (fs::exists(at / "idVendor", error))
+            return firstLine(at / "manufacturer") + " " + firstLine(at / "product");
+    return {};
 }
 
 // The serial number first, and only here: any request other than parameters or DMX would stop
@@ -129,6 +153,7 @@ std::vector<Asking> ask(const std::vector<std::string> &devices, milliseconds wa
     for (size_t i = 0; i < devices.size(); ++i) {
         asked[i].reply.device = devices[i];
         asked[i].port = SerialPort::open(devices[i], asked[i].reply.why);
+        asked[i].reply.asked = asked[i].port.isOpen();
         asked[i].unsent = questions();
     }
     std::vector<pollfd> fds;
@@ -161,33 +186,56 @@ std::vector<Asking> ask(const std::vector<std::string> &devices, milliseconds wa
 
 } // namespace
 
-std::vector<std::string> usbProCandidates()
+UsbSerialDevices findUsbSerialDevices(const DeviceRoots &roots)
 {
-    std::vector<std::string> found;
+    UsbSerialDevices found;
+    std::vector<std::string> devices;
+    std::vector<bool> named;
     std::error_code error;
-    if (std::filesystem::is_directory(kById, error)) {
-        for (const std::string &name : entries(kById))
-            if (looksLikeDmxInterface(name))
-                found.push_back(std::string(kById) + "/" + name);
-        std::sort(found.begin(), found.end());
-        return found;
+    if (const std::string byId = roots.dev + "/serial/by-id";
+        std::filesystem::is_directory(byId, error)) {
+        std::vector<std::string> names = entries(byId);
+        std::sort(names.begin(), names.end());
+        for (const std::string &name : names) {
+            devices.push_back(byId + "/" + name);
+            named.push_back(saysDmx(name));
+        }
+    } else {
+        // Without udev's links, the devices the ftdi_sio driver makes, ttyUSB2 before ttyUSB10.
+        std::vector<std::pair<unsigned, std::string>> numbered;
+        for (const std::string &name : entries(roots.dev)) {
+            constexpr std::string_view prefix = "ttyUSB";
+            const char *digits = name.data() + prefix.size(), *end = name.data() + name.size();
+            unsigned number = 0;
+            if (name.size() <= prefix.size() || !name.starts_with(prefix))
+                continue;
+            if (const auto [stop, failed] = std::from_chars(digits, end, number);
+                failed == std::errc() && stop == end)
+                numbered.emplace_back(number, roots.dev + "/" + name);
+        }
+        std::sort(numbered.begin(), numbered.end());
+        for (auto &[number, path] : numbered) {
+            devices.push_back(std::move(path));
+            named.push_back(false);
+        }
     }
-    // Without udev's links, the devices the ftdi_sio driver makes, ttyUSB2 before ttyUSB10.
-    std::vector<std::pair<unsigned, std::string>> numbered;
-    for (const std::string &name : entries("/dev")) {
-        constexpr std::string_view prefix = "ttyUSB";
-        const char *digits = name.data() + prefix.size(), *end = name.data() + name.size();
-        unsigned number = 0;
-        if (name.size() <= prefix.size() || !name.starts_with(prefix))
-            continue;
-        if (const auto [stop, error] = std::from_chars(digits, end, number);
-            error == std::errc() && stop == end)
-            numbered.emplace_back(number, "/dev/" + name);
-    }
-    std::sort(numbered.begin(), numbered.end());
-    for (auto &[number, path] : numbered)
-        found.push_back(std::move(path));
+    for (size_t i = 0; i < devices.size(); ++i)
+        (named[i] || saysDmx(usbStrings(devices[i], roots.sys)) ? found.dmx : found.others)
+            .push_back(devices[i]);
     return found;
+}
+
+std::vector<std::string> usbProCandidates(const DeviceRoots &roots)
+{
+    return findUsbSerialDevices(roots).dmx;
+}
+
+std::string notAskedText(const std::string &device)
+{
+    return device
+        + ": USB serial adapter, not asked (it may be another kind of device); if it is "
+          "a DMX interface, set usbpro:"
+        + device + " or opendmx:" + device;
 }
 
 std::vector<WidgetReply> askWidgets(const std::vector<std::string> &devices, milliseconds wait)

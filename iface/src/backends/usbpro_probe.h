@@ -15,14 +15,35 @@ namespace das {
 // How long a widget has to answer the two requests, at an open and in brivane-check alike.
 inline constexpr std::chrono::milliseconds kWidgetAnswerWait { 500 };
 
-// Serial devices that may be DMX USB Pro widgets, in the order they are tried: the entries of
-// /dev/serial/by-id whose names contain FTDI, ENTTEC or DMX (any case), by name; where that
-// folder does not exist, /dev/ttyUSB* by number. No other serial device is ever a candidate.
-std::vector<std::string> usbProCandidates();
+// Where the device nodes and the kernel's device folders are: a test points them elsewhere.
+struct DeviceRoots
+{
+    std::string dev = "/dev", sys = "/sys";
+};
+
+// The USB serial devices, found without opening any: the entries of DEV/serial/by-id by name,
+// or where that folder does not exist DEV/ttyUSB* by number.
+struct UsbSerialDevices
+{
+    // Those that say they are DMX interfaces, in the order they are tried: ENTTEC or DMX (any
+    // case) in the by-id name, or in the USB manufacturer or product string the kernel shows.
+    std::vector<std::string> dmx;
+    // The rest, never opened: a generic USB serial adapter (an FTDI cable, an FTDI-based
+    // microcontroller board) could be anything, and opening it raises DTR, which resets a board.
+    std::vector<std::string> others;
+};
+UsbSerialDevices findUsbSerialDevices(const DeviceRoots &roots = {});
+
+// What auto-detection tries: findUsbSerialDevices().dmx.
+std::vector<std::string> usbProCandidates(const DeviceRoots &roots = {});
+
+// One line on a device auto-detection leaves alone, and the setting that would use it.
+std::string notAskedText(const std::string &device);
 
 struct WidgetReply
 {
     std::string device;
+    bool asked = false; // opened and sent the requests
     bool answered = false; // a full label-10 or label-3 reply came back
     std::optional<uint32_t> serial; // label 10 payload, LSB first (BCD digits)
     std::optional<uint16_t> firmware; // label 3 payload bytes 0-1, LSB first

@@ -17,8 +17,8 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 std::string describe(const OutputConfig &config)
 {
     return config.device.empty()
-        ? "the first DMX USB Pro widget that answers among the USB serial devices that look "
-          "like DMX interfaces"
+        ? "the first DMX USB Pro widget that answers among the USB serial devices that say "
+          "they are DMX interfaces"
         : "the DMX USB Pro widget on " + config.device;
 }
 
@@ -42,9 +42,12 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 {
     std::vector<std::string> devices { config.device };
     if (config.device.empty()) {
-        devices = usbProCandidates();
+        const UsbSerialDevices found = findUsbSerialDevices();
+        for (const std::string &other : found.others)
+            say("Device", notAskedText(other));
+        devices = found.dmx;
         if (devices.empty()) {
-            why = "no USB serial device that looks like a DMX interface is plugged in";
+            why = "no USB serial device that says it is a DMX interface is plugged in";
             return false;
         }
     } else if (!deviceUsable(config.device, why)) {
@@ -58,26 +61,31 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
             chosen = &reply;
     }
     if (!chosen) {
-        why = devices.size() == 1 ? "no widget answered on " + devices.front()
-                                  : "none of these devices answered as a widget";
+        const WidgetReply &only = replies.front();
+        why = devices.size() > 1 ? "none of these devices answered as a widget"
+            : only.asked         ? "no widget answered on " + only.device
+                                 : only.device + ": " + only.why;
         return false;
     }
     say("Uses", chosen->device);
     return true;
 }
 
-// Every serial device that may be a widget, and which answer.
+// Every USB serial device: those that say they are DMX interfaces asked whether they are widgets,
+// the others only listed, since opening one may reset it.
 int scan(const OutputConfig *, const Say &say)
 {
-    const std::vector<std::string> devices = usbProCandidates();
-    if (devices.empty()) {
+    const UsbSerialDevices found = findUsbSerialDevices();
+    for (const std::string &other : found.others)
+        say("", notAskedText(other));
+    if (found.dmx.empty()) {
         say("",
-            "No USB serial device that looks like a DMX interface "
-            "(/dev/serial/by-id/*FTDI*, *ENTTEC*, *DMX*, or /dev/ttyUSB*).");
+            "No USB serial device that says it is a DMX interface (ENTTEC or DMX in its "
+            "/dev/serial/by-id name or its USB strings).");
         return 0;
     }
     int widgets = 0;
-    for (const WidgetReply &reply : askWidgets(devices, kWidgetAnswerWait)) {
+    for (const WidgetReply &reply : askWidgets(found.dmx, kWidgetAnswerWait)) {
         say("", reply.device + ": " + widgetText(reply));
         widgets += reply.answered ? 1 : 0;
     }
