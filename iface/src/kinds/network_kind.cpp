@@ -106,11 +106,14 @@ std::optional<OutputConfig> parseNetwork(OutputKind kind, std::string_view rest,
 
 std::string describeNetwork(const OutputConfig &config)
 {
+    // Where the frames go is known without the interface: the check says what is wrong with it.
     NetTarget target;
     std::string why;
     const std::string to = resolveNetTarget(config, target, why) ? ipv4Text(target.host)
-        : config.host.empty()                                    ? "(" + why + ")"
-                                                                 : config.host;
+        : !config.host.empty()                                   ? config.host
+        : config.kind == OutputKind::Sacn
+        ? ipv4Text(sacnMulticastGroup(static_cast<uint16_t>(config.universe)))
+        : "the broadcast address of " + config.interface;
     if (config.kind == OutputKind::ArtNet)
         return "Art-Net to " + to + ":" + std::to_string(config.port) + ", port-address "
             + std::to_string(config.universe);
