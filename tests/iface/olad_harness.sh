@@ -53,6 +53,6 @@ inside() {
 [[ ${1:-} == @(start|stop|fetch) ]] && { "$1" "$2"; exit; }
 [[ ${1:-} == inside ]] && inside "$2" "$3"
 for tool in unshare setpriv ip olad; do command -v "$tool" >/dev/null || skip="no $tool"; done
-[[ $(id -u) -eq 0 ]] && unshare -n true 2>/dev/null || skip="needs root and network namespaces"
+[[ -n ${skip:-} ]] || why=$(unshare -n true 2>&1) || skip="no private network namespace: $why"
 [[ -z ${skip:-} ]] || { echo "olad_harness: skipped: $skip"; exit 77; }
 exec unshare -n bash "$0" inside "$1" "$2"
