@@ -10,6 +10,7 @@ brivane_packages=(
     xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux weston xwayland qt6-wayland
     librsvg2-bin desktop-file-utils dpkg-dev clang libclang-rt-dev
     file libxcb1-dev python3 groff-base
+    mutter dbus
 )
 
 brivane_missing_packages() {
