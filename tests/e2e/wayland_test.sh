@@ -65,7 +65,7 @@ for compositor in $compositors; do
     for choice in "" "QT_QPA_PLATFORM=wayland" "DISPLAY=$dir/no-such-server:0"; do
         env $choice DASHARD_OUTPUT=none WAYLAND_DEBUG=client "$1" 2>"$dir/app.log" & app=$!
         [ -n "$choice" ] || ${compositor}_check
-        [ -z "$choice" ] || { await grep -q 'xdg_toplevel@[0-9]*\.set_title("Brivane")' "$dir/app.log" &&
+        [ -z "$choice" ] || { await grep -q 'xdg_toplevel[@#][0-9]*\.set_title("Brivane")' "$dir/app.log" &&
             [ -z "$(xwindow)" ] || fail "under $compositor with $choice no Wayland window, or an X one"; }
         kill $app; wait $app; app=
     done
