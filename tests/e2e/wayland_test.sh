@@ -4,10 +4,12 @@
 # under weston before 14 (later ones count their shadow as frame) it asks for that place. The
 # user's QT_QPA_PLATFORM=wayland, or an X display out of reach, leaves it a native Wayland window.
 set -u
-# Xwayland's socket folder must be writable by all: a private /tmp where the machine gives one.
+# Xwayland's socket folder must be writable by all: a private one where the machine gives one (in a
+# private /tmp where there is none).
 if [ -z "${wayland_test_tmp:-}" ] && why=$(unshare -m true 2>&1); then
-    exec env wayland_test_tmp=1 unshare -m sh -c 'mount -t tmpfs -o mode=1777 tmpfs /tmp &&
-        mkdir -m 1777 /tmp/.X11-unix && exec "$0" "$@"' "$0" "$@"
+    exec env wayland_test_tmp=1 unshare -m sh -c 'x=/tmp/.X11-unix && { [ -d $x ] ||
+        { mount -t tmpfs -o mode=1777 tmp /tmp && mkdir $x; }; } &&
+        mount -t tmpfs -o mode=1777 x11 $x && exec "$0" "$@"' "$0" "$@"
 fi
 [ -n "${wayland_test_tmp:-}" ] || [ "$(stat -c %a /tmp/.X11-unix 2>/dev/null)" = 1777 ] ||
     { echo "skipped: /tmp/.X11-unix is not writable by all, and no private /tmp: $why"; exit 77; }
