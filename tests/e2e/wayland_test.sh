@@ -13,13 +13,14 @@ if [ -z "${wayland_test_tmp:-}" ] && why=$(unshare -m true 2>&1); then
 fi
 [ -n "${wayland_test_tmp:-}" ] || [ "$(stat -c %a /tmp/.X11-unix 2>/dev/null)" = 1777 ] ||
     { echo "skipped: /tmp/.X11-unix is not writable by all, and no private /tmp: $why"; exit 77; }
-dir=$(mktemp -d) app= server= frame=none client=none && trap 'kill $app $server 2>/dev/null; wait; rm -rf "$dir"' EXIT
+dir=$(mktemp -d) app= server= frame=none client=none
+trap 'kill $app $server 2>/dev/null; wait; rm -rf "$dir"' EXIT
 trap 'exit 1' INT TERM HUP
 fail() { echo "$*"; exit 1; }
 await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; return 1; }
 xwindow() { xdotool search --onlyvisible --classname '^brivane$' 2>/dev/null | head -n1 | grep .; }
 # "X Y W H", and the four sides of a _NET_FRAME_EXTENTS or _GTK_FRAME_EXTENTS as "L R T B".
-box() { xwininfo -id "$1" | awk '/Absolute upper-left/ || /Width:/ || /Height:/ { printf "%s ", $NF } END { print "" }'; }
+box() { xwininfo -id "$1" | awk '/Absolute|Width:|Height:/ { printf "%s ", $NF } END { print "" }'; }
 sides() { xprop -id "$1" "$2" | sed -n 's/.* = \(.*\)/\1/p' | tr -d , | grep .; }
 # Mutter 48 draws the frame as an X window of its own titled like the client, with an invisible
 # border; mutter 43 reparents the client into its frame and gives the client the frame's sides.
@@ -44,7 +45,7 @@ mutter_check() {
 }
 weston_check() {
     await xwindow >/dev/null && xprop -id "$(xwindow)" WM_NORMAL_HINTS |
-        grep -q 'user specified location: 352, 380' || fail "under weston no X window asking for 352,380"
+        grep -q 'user specified location: 352, 380' || fail "under weston no window asking for 352,380"
 }
 unset QT_QPA_PLATFORM DISPLAY XAUTHORITY && export XDG_RUNTIME_DIR=$dir XDG_SESSION_TYPE=wayland
 compositors=mutter
@@ -54,7 +55,8 @@ for compositor in $compositors; do
     export WAYLAND_DISPLAY=brivane-$$-$compositor DISPLAY XAUTHORITY && rm -f "$dir/log"
     if [ $compositor = mutter ]; then # its own session bus; the server is mutter, not the bus
         dbus-run-session -- sh -c 'echo $$ >"$0/pid" && exec mutter --wayland --headless \
-            --virtual-monitor 1920x1080 --wayland-display="$1"' "$dir" "$WAYLAND_DISPLAY" >"$dir/log" 2>&1 &
+            --virtual-monitor 1920x1080 --wayland-display="$1"' "$dir" "$WAYLAND_DISPLAY" \
+            >"$dir/log" 2>&1 &
         said='Using public X11 display'
     else
         weston --backend=headless-backend.so --xwayland --socket="$WAYLAND_DISPLAY" --log="$dir/log" \
@@ -67,8 +69,9 @@ for compositor in $compositors; do
     for choice in "" "QT_QPA_PLATFORM=wayland" "DISPLAY=$dir/no-such-server:0"; do
         env $choice DASHARD_OUTPUT=none WAYLAND_DEBUG=client "$1" 2>"$dir/app.log" & app=$!
         [ -n "$choice" ] || ${compositor}_check
-        [ -z "$choice" ] || { await grep -q 'xdg_toplevel[@#][0-9]*\.set_title("Brivane")' "$dir/app.log" &&
-            [ -z "$(xwindow)" ] || fail "under $compositor with $choice no Wayland window, or an X one"; }
+        [ -z "$choice" ] || { await grep -q 'xdg_toplevel[@#][0-9]*\.set_title("Brivane")' \
+            "$dir/app.log" && [ -z "$(xwindow)" ] ||
+            fail "under $compositor with $choice no Wayland window, or an X one"; }
         kill $app; wait $app; app=
     done
     kill $server && await eval '! kill -0 $server 2>/dev/null' || fail "$compositor did not end"
