@@ -63,6 +63,7 @@ bool within(int seconds, auto holds)
 // it answers the serial number request that comes first and takes the rest. Its end hangs up.
 struct PtyWidget
 {
+    explicit PtyWidget(std::string at) : link(std::move(at)) {}
     ~PtyWidget() { unplugged = true, serving.join(), close(master); }
     const std::string link;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -268,7 +268,10 @@ int dasOpen(const std::string &output)
     setenv("DASHARD_OUTPUT", output.c_str(), 1);
     return DasCall(DAS_CMD_OPEN, 0, nullptr);
 }
-bool contains(const Bytes &in, const Bytes &part) { return !std::ranges::search(in, part).empty(); }
+bool contains(const Bytes &in, const Bytes &part)
+{
+    return std::search(in.begin(), in.end(), part.begin(), part.end()) != in.end();
+}
 
 // Art-Net: every field, the sequence 1 to 255 then 1. sACN: a new source each open, every header
 // byte, the sequence on across its wrap, 3 goodbyes. Each from `artnet` and `sacn` to its receiver.
@@ -337,6 +340,7 @@ const Bytes kAskSerial = "\x7E\x0A\0\0\xE7"_b, kAskParameters = "\x7E\x03\2\0\0\
 // A pseudo-terminal playing a serial device (S silent, E echo, W widget), expecting `want`.
 struct Device
 {
+    Device(char role, Bytes expected = {}) : plays(role), want(std::move(expected)) {}
     char plays;
     Bytes want, got;
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -464,7 +468,8 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
     };
     const Bytes asked = kAskSerial + kAskParameters,
                 dmx = asked + "\x7E\6\1\2"_b + kSlots + "\xE7"_b;
-    for (const auto &[roles, said] : scenes) {
+    for (const auto &scene : scenes) {
+        const auto &roles = scene.first, &said = scene.second;
         if (testing::Test::IsSkipped())
             break; // said once is enough
         inPrivate(CLONE_NEWNS, kPrivateDevices, [&] {
