@@ -103,8 +103,7 @@ const Row kRows[] = {
     { "BadVariableWinsOverAGoodFileNamingTheForms", "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0 " + kOpen,
         ": unknown output kind \"dmx4all\" (accepted forms: ", { DAS_E_CONFIG }, 0, "",
         { { kUser, "none" } } },
-    // Defaults filled in, as brivane-check shows them; the top of each range, and one past it.
-    { "NothingSetOpensTheDefault", kOpen, "", { DAS_OK } },
+    // The default as brivane-check shows it (exit 0: it opens); each range's top, and one past it.
     { "CheckShowsTheDefault", kCheck, "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n" },
     { "ArtNetTopPortAddress", "DASHARD_OUTPUT=artnet@32767 " + kCheck, "port-address 32767\n" },
     { "ArtNetPastTheTop", "DASHARD_OUTPUT=artnet@32768 " + kOpen, "out of range",

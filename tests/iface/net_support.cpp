@@ -1,1 +1,0 @@
-#include "net_support.h"
