@@ -184,9 +184,7 @@ TEST_P(DasCallRows, Row)
     const std::string at = folder.path();
     for (const auto &[file, text] : c.files) {
         const std::string path = at + "/" + file;
-        fs::create_directories(fs::path(path).parent_path());
-        if (text == "<dir>")
-            fs::create_directory(path);
+        fs::create_directories(text == "<dir>" ? fs::path(path) : fs::path(path).parent_path());
         std::ofstream(path) << text.substr(text.starts_with("<0000>") ? 6 : 0);
         chmod(path.c_str(), text.starts_with("<0000>") ? 0 : 0755);
     }
