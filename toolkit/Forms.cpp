@@ -2,6 +2,8 @@
 #include "Forms.h"
 
 #include <QMessageBox>
+#include <QScreen>
+#include <algorithm>
 #include <cstdio>
 
 TApplication *Application = nullptr;
@@ -52,6 +54,21 @@ std::unique_ptr<QApplication> makeApplication(int &argc, char **argv)
     return application;
 }
 
+// Where a window of this outer size goes: at the place asked wherever the whole of it fits the free
+// area of the screen under that place (panels and docks left out), else the nearest place where it
+// does, or that area's top left corner on a screen too small for it. Its size is never changed.
+QPoint placeOnScreen(QPoint asked, QSize outer)
+{
+    const QScreen *screen = QGuiApplication::screenAt(asked);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return asked;
+    const QRect area = screen->availableGeometry();
+    return { std::max(area.left(), std::min(asked.x(), area.right() + 1 - outer.width())),
+        std::max(area.top(), std::min(asked.y(), area.bottom() + 1 - outer.height())) };
+}
+
 } // namespace
 
 TForm::TForm(TApplication *)
@@ -64,7 +81,7 @@ void TForm::SetBounds(int left, int top, int width, int height)
     m_outerSize = QSize(width, height);
     m_outerSizeFitted = false;
     resize(m_outerSize);
-    move(left, top);
+    move(placeOnScreen(QPoint(left, top), m_outerSize));
 }
 
 void TForm::SetCaption(std::string_view caption)

@@ -33,7 +33,8 @@ class TForm : public QWidget
 {
 public:
     explicit TForm(TApplication *Owner);
-    // Place and outer size, the window manager's frame included where there is one.
+    // Place and outer size, the window manager's frame included where there is one; the place gives
+    // way where the window would not be whole on its screen.
     void SetBounds(int left, int top, int width, int height);
     void SetCaption(std::string_view caption);
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # On a Wayland desktop with Xwayland the console is an X client: under mutter (GNOME's compositor)
 # the frame the user sees is at the place asked, 352,380, and 628x434, with every control inside;
-# under weston before 14 (later ones count their shadow as frame) it asks for that place. The
-# user's QT_QPA_PLATFORM=wayland, or an X display out of reach, leaves it a native Wayland window.
+# under weston before 14 (later ones count their shadow as frame) it asks for that place. Both run
+# a 1920x1080 screen, where the window fits at that place. The user's QT_QPA_PLATFORM=wayland, or
+# an X display out of reach, leaves it a native Wayland window.
 set -u
 # Xwayland's socket folder must be writable by all: a private one where the machine gives one (in a
 # private /tmp where there is none).
@@ -59,7 +60,7 @@ for compositor in $compositors; do
             >"$dir/log" 2>&1 &
         said='Using public X11 display'
     else
-        weston --backend=headless-backend.so --xwayland --socket="$WAYLAND_DISPLAY" --log="$dir/log" \
+        weston --backend=headless-backend.so --width=1920 --height=1080 --xwayland --socket="$WAYLAND_DISPLAY" --log="$dir/log" \
             >/dev/null 2>&1 & echo $! >"$dir/pid"
         said='xserver listening on display' && unset XAUTHORITY
     fi
