@@ -68,9 +68,11 @@ void TForm1::createControls()
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
     setAutoFillBackground(true);
-    // Controls take the window's font; none sets its own.
+    // Controls take the window's font; none sets its own. Where the console's own face is missing,
+    // IPA's fixed-pitch Gothic stands in: its half-width digits keep "001-016" and "255" whole
+    // inside their panels, where the wider digits of its proportional face are cut off.
     QFont font;
-    font.setFamilies({ QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic") });
+    font.setFamilies({ QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAGothic") });
     font.setPixelSize(12);
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
