@@ -81,8 +81,8 @@ bool lacksLink(const NetInterface &via);
 std::string noLinkText(const NetInterface &via);
 
 // Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and source
-// address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to the
-// caller.
+// address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to
+// the caller.
 bool applyNetPath(int fd, const NetPath &path, std::string &why);
 
 inline bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
