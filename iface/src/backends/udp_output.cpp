@@ -79,6 +79,8 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
     if (!applyNetPath(m_fd, path, why))
         return false;
     m_via = path.via;
+    if (m_via.name.empty())
+        m_nextLook = Clock::time_point::max(); // no interface known: none to watch
     m_destination.sin_family = AF_INET;
     m_destination.sin_port = htons(port);
     m_destination.sin_addr.s_addr = htonl(host);
@@ -87,7 +89,8 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
 
 int UdpSender::send(std::span<const uint8_t> datagram)
 {
-    if (watchLink(Clock::now()) < 0)
+    // The only cost per frame of the link watch: a clock read and a comparison.
+    if (const auto now = Clock::now(); now >= m_nextLook && watchLink(now) < 0)
         return DAS_E_IO;
     int error = EINTR; // interrupted every time: this frame is lost, the next tick sends again
     for (int attempt = 0; attempt < 3 && error == EINTR; ++attempt)
@@ -104,8 +107,6 @@ int UdpSender::send(std::span<const uint8_t> datagram)
 
 int UdpSender::watchLink(Clock::time_point now)
 {
-    if (m_via.name.empty() || now < m_nextLook)
-        return DAS_OK;
     m_nextLook = now + std::chrono::seconds(1);
     // One ioctl on the socket already open: the device's flags, IFF_RUNNING among them.
     ifreq request {};

@@ -48,8 +48,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // DAS_E_IO when the way out has been seen without a link a second apart; looks at most
-    // once a second, since frames to a device without carrier leave without an error.
+    // The look at the way out's link, due once a second (frames to a device without carrier
+    // leave without an error): DAS_E_IO when it was missing at this look and the one before.
     int watchLink(Clock::time_point now);
     void stopped(const std::string &what); // one stderr line: the destination, then `what`
 
