@@ -155,10 +155,7 @@ const PathCase kPaths[] = {
     { "NoSuchInterfaceListsThoseThereAre", kSecondAddress, "sacn@5,if=eth9", DAS_E_UNAVAILABLE,
         "", "no network interface \"eth9\" with an IPv4 address here; there are: lo 127.0.0.1, "
         "lan1 10.1.0.1 and 2.0.0.5, lan2 10.2.0.1" },
-    { "ArtNetBySecondAddressOnItsNetwork",
-        "ip addr add 2.0.0.5/8 dev lan1 && nsenter -t $P1 -n ip addr add 2.0.0.9/8 dev peer",
-        "artnet@3,if=2.0.0.5", DAS_OK, "1",
-        "2.255.255.255:6454, port-address 3\nRoute:    frames leave by lan1 from 2.0.0.5" },
+    // A second address, labelled as ifupdown does (lan1:1): its device's, on a network of its own.
     { "ArtNetByLabelledAddressOnItsNetwork",
         "ip addr add 2.0.0.5/8 dev lan1 label lan1:1 && nsenter -t $P1 -n ip addr add 2.0.0.9/8 dev peer",
         "artnet@3,if=2.0.0.5", DAS_OK, "1",
@@ -169,14 +166,12 @@ const PathCase kPaths[] = {
     { "TwoInterfacesNoneNamedListsBoth", "", "sacn@5", DAS_E_UNAVAILABLE, "",
         "no route to 239.255.0.5 (Network is unreachable): name the interface to use with "
         "\",if=NAME\"; there are: lo 127.0.0.1, lan1 10.1.0.1, lan2 10.2.0.1" },
-    { "TheOnlyInterfaceUpIsUsed", "ip link set lan2 down", "sacn@5", DAS_OK, "1",
-        "by lan1 from 10.1.0.1 (no route, and the only interface up)" },
     // A second address is no second interface, nor is a bridge without link (docker0, virbr0).
-    { "OnlyInterfaceBesideALabelAndABridgeWithoutLink",
+    { "TheOnlyLinkedInterfaceIsUsed",
         "ip link set lan2 down; ip link add br0 type bridge; ip link add d0 type veth peer name d1;"
         " ip link set d0 master br0; ip addr add 192.168.5.1/24 dev br0; ip link set br0 up; "
         "ip addr add 2.0.0.5/8 dev lan1 label lan1:1",
-        "sacn@5", DAS_OK, "1", "by lan1 from 10.1.0.1 (no route, and the only interface up)" },
+        "sacn@5", DAS_OK, "1", "by lan1 from 10.1.0.1 (no route, and the only interface up with a link)" },
     { "UnicastWithoutARouteIsRefused", "ip link set lan2 down", "artnet:10.2.0.2",
         DAS_E_UNAVAILABLE, "", "no route to 10.2.0.2 (Network is unreachable): name the interface" },
     { "PinnedSacnLinkDown", "", "sacn@5,if=lan1", DAS_OK, "1",

@@ -211,7 +211,7 @@ std::string describePath(const NetPath &path)
     case NetPath::Choice::Named:
         return text + " (the interface the setting names)";
     case NetPath::Choice::OnlyInterface:
-        return text + " (no route, and the only interface up)";
+        return text + " (no route, and the only interface up with a link)";
     }
     return text;
 }

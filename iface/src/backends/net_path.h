@@ -70,7 +70,7 @@ struct NetPath
 bool chooseNetPath(const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path,
     std::string &why);
 
-// "by eth1 from 10.0.0.5 (the only interface up)", for messages.
+// "by eth1 from 10.0.0.5 (no route, and the only interface up with a link)", for messages.
 std::string describePath(const NetPath &path);
 
 // Whether the interface frames leave by is up without a link (a cable out, the switch off).
