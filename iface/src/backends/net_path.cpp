@@ -117,10 +117,8 @@ std::string interfaceList(const std::vector<NetInterface> &interfaces)
         list += (list.empty() ? "" : ", ") + one.name;
         for (const NetAddress &each : one.addresses)
             list += (&each == &one.addresses.front() ? " " : " and ") + ipv4Text(each.address);
-        list += std::string(one.addresses.empty() ? " no IPv4 address" : "")
-            + (!one.up            ? " (down)"
-                    : one.running ? ""
-                                  : " (no link)");
+        const char *state = !one.up ? " (down)" : one.running ? "" : " (no link)";
+        list += (one.addresses.empty() ? " no IPv4 address" : "") + std::string(state);
     }
     return list.empty() ? "none" : list;
 }
