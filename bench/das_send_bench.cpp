@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <net/if.h>
@@ -188,6 +189,25 @@ void BM_EncodeSacn(benchmark::State &state)
         static_cast<double>(g_allocations.load() - before), benchmark::Counter::kAvgIterations);
 }
 
+// The link watch's two parts: the clock read every send makes, and the look at the interface's
+// flags that at most one send a second makes (here at lo, by a UDP socket like the output's).
+void BM_LinkWatchClockRead(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(std::chrono::steady_clock::now());
+}
+
+void BM_LinkWatchLook(benchmark::State &state)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request {};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    for (auto _ : state)
+        if (ioctl(fd, SIOCGIFFLAGS, &request) != 0 || !(request.ifr_flags & IFF_RUNNING))
+            state.SkipWithError("no flags for lo");
+    close(fd);
+}
+
 } // namespace
 
 BENCHMARK(BM_DasCallSendArtNet_Receiver);
@@ -196,6 +216,8 @@ BENCHMARK(BM_DasCallSendSacn_Receiver);
 BENCHMARK(BM_DasCallSendSacn_Nobody);
 BENCHMARK(BM_EncodeArtDmx);
 BENCHMARK(BM_EncodeSacn);
+BENCHMARK(BM_LinkWatchClockRead);
+BENCHMARK(BM_LinkWatchLook);
 
 int main(int argc, char **argv)
 {

@@ -91,7 +91,7 @@ const char *const kJoin
       " sleep 0.1; done";
 
 // In a child with a network namespace of its own, `body` gets the two networks: lanN here is
-// 10.N.0.1/16, its peer in net[N-1] 10.N.0.2/16. Skips, saying why, where that is refused.
+// 10.N.0.1/16, its peer in net[N-1] (process $PN) 10.N.0.2/16. Skips, saying why, where that is refused.
 void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
 {
     fflush(stdout);
@@ -99,10 +99,9 @@ void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
     if (child == 0) {
         alarm(60);
         nettest::Netns net[2];
-        if (unshare(CLONE_NEWNET) != 0 || !net[0].ok() || !net[1].ok()
-            || std::system(("P1=" + std::to_string(net[0].pid()) + " P2="
-                + std::to_string(net[1].pid()) + "; " + kJoin)
-                               .c_str()))
+        setenv("P1", std::to_string(net[0].pid()).c_str(), 1); // for the rows' commands too
+        setenv("P2", std::to_string(net[1].pid()).c_str(), 1);
+        if (unshare(CLONE_NEWNET) != 0 || !net[0].ok() || !net[1].ok() || std::system(kJoin))
             _exit(77);
         body(net);
         fflush(stdout);
@@ -130,13 +129,16 @@ std::string check(const std::string &output, const std::string &arguments, int &
 // The way out: `setUp` runs here first; `reaches` says which networks hear the frames ("1", "2",
 // "" for none); `said` must be in brivane-check's report, and in the library's stderr when the
 // open fails or finds its interface itself. With `cut`, the way goes after three frames: nine
-// more ticks still succeed, then the stream ends with DAS_E_IO and one line, `said` then.
+// to `lastTick` more ticks (100 ms apart) still succeed, then the stream ends with DAS_E_IO and
+// one line, `said` then. With `mend`, the check and a press fail until it runs, then a press opens.
 struct PathCase
 {
     const char *name, *setUp, *output;
     int result;
-    const char *reaches, *said, *cut = "";
+    const char *reaches, *said, *cut = "", *mend = "";
+    int lastTick = 12;
 };
+const char *const kSecondAddress = "ip addr add 2.0.0.5/8 dev lan1 label lan1:1";
 const PathCase kPaths[] = {
     { "SacnByTheNamedInterface", "", "sacn@5,if=lan1,priority=150", DAS_OK, "1",
         "frames leave by lan1 from 10.1.0.1 (the interface the setting names)" },
@@ -148,15 +150,28 @@ const PathCase kPaths[] = {
     // The kernel takes a node the named interface has no route to as on its link: frames look
     // for it there and never take the way to where it is.
     { "UnicastToAnotherNetworkNeverLeavesByIt", "", "artnet:10.2.0.2,if=lan1", DAS_OK, "",
-        "by lan1 from 10.1.0.1" },
-    { "NoSuchInterfaceListsThoseThereAre", "", "sacn@5,if=eth9", DAS_E_UNAVAILABLE, "",
-        "no network interface \"eth9\" with an IPv4 address here; there are: lo 127.0.0.1, "
-        "lan1 10.1.0.1, lan2 10.2.0.1" },
+        "by lan1 from 10.1.0.1 (the interface the setting names)\nWarning:  10.2.0.2 is not on "
+        "lan1's networks (10.1.0.0/16): frames reach it only if it is on that cable" },
+    { "NoSuchInterfaceListsThoseThereAre", kSecondAddress, "sacn@5,if=eth9", DAS_E_UNAVAILABLE,
+        "", "no network interface \"eth9\" with an IPv4 address here; there are: lo 127.0.0.1, "
+        "lan1 10.1.0.1 and 2.0.0.5, lan2 10.2.0.1" },
+    // A second address, labelled as ifupdown does (lan1:1): its device's, on a network of its own.
+    { "ArtNetByLabelledAddressOnItsNetwork",
+        "ip addr add 2.0.0.5/8 dev lan1 label lan1:1 && nsenter -t $P1 -n ip addr add 2.0.0.9/8 dev peer",
+        "artnet@3,if=2.0.0.5", DAS_OK, "1",
+        "2.255.255.255:6454, port-address 3\nRoute:    frames leave by lan1 from 2.0.0.5" },
+    { "ArtNetByNameOfTwoNetworksRefused", kSecondAddress, "artnet@3,if=lan1", DAS_E_UNAVAILABLE, "",
+        "lan1 is on several IPv4 networks (10.1.0.0/16 and 2.0.0.0/8): name the one to broadcast "
+        "on by the address lan1 has there, if=10.1.0.1 or if=2.0.0.5" },
     { "TwoInterfacesNoneNamedListsBoth", "", "sacn@5", DAS_E_UNAVAILABLE, "",
         "no route to 239.255.0.5 (Network is unreachable): name the interface to use with "
         "\",if=NAME\"; there are: lo 127.0.0.1, lan1 10.1.0.1, lan2 10.2.0.1" },
-    { "TheOnlyInterfaceUpIsUsed", "ip link set lan2 down", "sacn@5", DAS_OK, "1",
-        "by lan1 from 10.1.0.1 (no route, and the only interface up)" },
+    // A second address is no second interface, nor is a bridge without link (docker0, virbr0).
+    { "TheOnlyLinkedInterfaceIsUsed",
+        "ip link set lan2 down; ip link add br0 type bridge; ip link add d0 type veth peer name d1;"
+        " ip link set d0 master br0; ip addr add 192.168.5.1/24 dev br0; ip link set br0 up; "
+        "ip addr add 2.0.0.5/8 dev lan1 label lan1:1",
+        "sacn@5", DAS_OK, "1", "by lan1 from 10.1.0.1 (no route, and the only interface up with a link)" },
     { "UnicastWithoutARouteIsRefused", "ip link set lan2 down", "artnet:10.2.0.2",
         DAS_E_UNAVAILABLE, "", "no route to 10.2.0.2 (Network is unreachable): name the interface" },
     { "PinnedSacnLinkDown", "", "sacn@5,if=lan1", DAS_OK, "1",
@@ -165,6 +180,13 @@ const PathCase kPaths[] = {
         "Art-Net to 10.1.0.2:6454 goes nowhere (Network is unreachable)", "ip link set lan1 down" },
     { "PinnedInterfaceLosesItsAddress", "", "artnet@3,if=lan1", DAS_OK, "1",
         "Art-Net to 10.1.255.255:6454 goes nowhere (", "ip addr flush dev lan1" },
+    // The far end of the cable down: sends still succeed, the link is gone.
+    { "PinnedSacnFarEndDown", "", "sacn@5,if=lan1", DAS_OK, "1",
+        "sACN to 239.255.0.5:5568 stops: lan1 has no link (cable out?)",
+        "nsenter -t $P1 -n ip link set peer down", "nsenter -t $P1 -n ip link set peer up", 25 },
+    { "RoutedUnicastFarEndDown", "", "artnet:10.1.0.2@3", DAS_OK, "1",
+        "Art-Net to 10.1.0.2:6454 stops: lan1 has no link (cable out?)",
+        "nsenter -t $P1 -n ip link set peer down", "nsenter -t $P1 -n ip link set peer up", 25 },
 };
 using Paths = testing::TestWithParam<PathCase>;
 TEST_P(Paths, FramesReachTheChosenNetworkOnly)
@@ -186,7 +208,7 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         EXPECT_EQ(DasCall(DAS_CMD_OPEN, 0, nullptr), c.result);
         std::string said = testing::internal::GetCapturedStderr(), traced(4096, '\0');
         traced.resize(size_t(std::max<ssize_t>(pread(trace, traced.data(), traced.size(), 0), 0)));
-        const bool found = std::string(c.setUp).size() && c.result == DAS_OK;
+        const bool found = std::string(c.said).find("the only interface up") != std::string::npos;
         EXPECT_EQ(traced.find("\n# output \"" + std::string(c.output)) != std::string::npos, found);
         EXPECT_TRUE(said.find(c.said) != std::string::npos || !(found || c.result)) << said;
         for (int i = 0; i < 3; ++i)
@@ -209,13 +231,24 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         ASSERT_EQ(std::system(c.cut), 0);
         testing::internal::CaptureStderr();
         int ticks = 0;
-        while (ticks < 30 && dasSend() == DAS_OK)
-            ++ticks;
+        while (ticks < 40 && dasSend() == DAS_OK)
+            ++ticks, std::this_thread::sleep_for(100ms);
         said = testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(ticks >= 9 && ticks <= 12) << ticks; // a frame or two may be on its way out
+        EXPECT_TRUE(ticks >= 9 && ticks <= c.lastTick) << ticks; // a frame or two may be on its way
         EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        if (!*c.mend)
+            return;
+        const std::string out = check(c.output, "", status);
+        EXPECT_NE(out.find(", but lan1 has no link (cable out?)\nResult:   the interface button "
+                           "would show \"DAS NG\""), std::string::npos) << out;
+        EXPECT_EQ(DasCall(DAS_CMD_OPEN, 0, nullptr), DAS_E_UNAVAILABLE);
+        ASSERT_EQ(std::system(c.mend), 0);
+        int opened = -1;
+        for (int i = 0; i < 30 && (opened = DasCall(DAS_CMD_OPEN, 0, nullptr)) != DAS_OK; ++i)
+            std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(opened, DAS_OK);
     });
 }
 INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);

@@ -6,6 +6,7 @@
 #include "encode/sacn.h"
 
 #include <arpa/inet.h>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
@@ -58,52 +59,89 @@ std::string ipv4Text(uint32_t hostOrder)
     return text;
 }
 
+const NetAddress *NetInterface::find(uint32_t address) const
+{
+    for (const NetAddress &one : addresses)
+        if (one.address == address)
+            return &one;
+    return nullptr;
+}
+
 std::vector<NetInterface> netInterfaces()
 {
-    std::vector<NetInterface> interfaces;
+    std::vector<NetInterface> devices;
     ifaddrs *all = nullptr;
     if (::getifaddrs(&all) != 0)
-        return interfaces;
+        return devices;
     for (const ifaddrs *each = all; each; each = each->ifa_next) {
-        NetInterface *known = nullptr;
-        for (NetInterface &one : interfaces)
-            if (one.name == each->ifa_name)
-                known = &one;
-        if (!known) {
-            known = &interfaces.emplace_back();
-            known->name = each->ifa_name;
-            known->index = ::if_nametoindex(each->ifa_name);
+        // getifaddrs names an address by its label; the device is the part before the colon.
+        const std::string name(each->ifa_name, std::strcspn(each->ifa_name, ":"));
+        NetInterface *device = nullptr;
+        for (NetInterface &one : devices)
+            if (one.name == name)
+                device = &one;
+        if (!device) {
+            device = &devices.emplace_back();
+            device->name = name;
+            device->index = ::if_nametoindex(name.c_str());
         }
-        known->up = known->up || (each->ifa_flags & IFF_UP);
-        known->loopback = known->loopback || (each->ifa_flags & IFF_LOOPBACK);
-        if (each->ifa_addr && each->ifa_addr->sa_family == AF_INET && known->address == 0) {
-            known->address = hostOrder(each->ifa_addr);
+        device->up = device->up || (each->ifa_flags & IFF_UP);
+        device->running = device->running || (each->ifa_flags & IFF_RUNNING);
+        device->loopback = device->loopback || (each->ifa_flags & IFF_LOOPBACK);
+        if (each->ifa_addr && each->ifa_addr->sa_family == AF_INET && each->ifa_netmask) {
+            NetAddress &added = device->addresses.emplace_back();
+            added.address = hostOrder(each->ifa_addr);
+            added.netmask = hostOrder(each->ifa_netmask);
             // From the netmask: an address added without "brd" shows itself as its broadcast.
-            if ((each->ifa_flags & IFF_BROADCAST) && each->ifa_netmask)
-                known->broadcast = known->address | ~hostOrder(each->ifa_netmask);
+            if (each->ifa_flags & IFF_BROADCAST)
+                added.broadcast = added.address | ~added.netmask;
         }
     }
     ::freeifaddrs(all);
-    return interfaces;
+    return devices;
+}
+
+std::vector<uint32_t> localAddresses()
+{
+    std::vector<uint32_t> addresses;
+    for (const NetInterface &device : netInterfaces())
+        for (const NetAddress &one : device.addresses)
+            addresses.push_back(one.address);
+    return addresses;
 }
 
 std::string interfaceList(const std::vector<NetInterface> &interfaces)
 {
     std::string list;
-    for (const NetInterface &one : interfaces)
-        list += (list.empty() ? "" : ", ") + one.name + " "
-            + (one.address ? ipv4Text(one.address) : "no IPv4 address") + (one.up ? "" : " (down)");
+    for (const NetInterface &one : interfaces) {
+        list += (list.empty() ? "" : ", ") + one.name;
+        for (const NetAddress &each : one.addresses)
+            list += (&each == &one.addresses.front() ? " " : " and ") + ipv4Text(each.address);
+        const char *state = !one.up ? " (down)" : one.running ? "" : " (no link)";
+        list += (one.addresses.empty() ? " no IPv4 address" : "") + std::string(state);
+    }
     return list.empty() ? "none" : list;
 }
 
-bool findInterface(const std::string &wanted, NetInterface &found, std::string &why)
+std::string networkList(const NetInterface &device)
+{
+    std::string list;
+    for (const NetAddress &one : device.addresses)
+        list += (list.empty() ? "" : " and ") + ipv4Text(one.address & one.netmask) + "/"
+            + std::to_string(std::popcount(one.netmask));
+    return list;
+}
+
+bool findInterface(
+    const std::string &wanted, NetInterface &found, uint32_t &address, std::string &why)
 {
     const auto interfaces = netInterfaces();
-    in_addr address {};
-    const bool byAddress = inet_pton(AF_INET, wanted.c_str(), &address) == 1;
+    in_addr named {};
+    const bool byAddress = inet_pton(AF_INET, wanted.c_str(), &named) == 1;
+    address = byAddress ? ntohl(named.s_addr) : 0;
     for (const NetInterface &one : interfaces) {
-        if (one.address != 0
-            && (byAddress ? one.address == ntohl(address.s_addr) : one.name == wanted)) {
+        if (!one.addresses.empty()
+            && (byAddress ? one.find(address) != nullptr : one.name == wanted)) {
             found = one;
             return true;
         }
@@ -118,39 +156,43 @@ bool chooseNetPath(
     const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path, std::string &why)
 {
     path = {};
+    const auto interfaces = netInterfaces();
+    // The device and the network the source address is on, for the link watch and the scan.
+    const auto settle = [&] {
+        for (const NetInterface &one : interfaces)
+            if (const NetAddress *network = one.find(path.source);
+                network && (path.pinned() ? one.index == path.via.index : one.up)) {
+                path.via = one;
+                path.broadcast = network->broadcast;
+            }
+        return true;
+    };
     if (!wanted.empty()) {
-        if (!findInterface(wanted, path.via, why))
+        if (!findInterface(wanted, path.via, path.source, why))
             return false;
         path.choice = NetPath::Choice::Named;
-        path.source = path.via.address;
         if (const int error = probeRoute(path, destination, port, path.source); error != 0) {
             why = "no route to " + ipv4Text(destination) + " by " + path.via.name + " ("
-                + std::strerror(error) + "); there are: " + interfaceList(netInterfaces());
+                + std::strerror(error) + "); there are: " + interfaceList(interfaces);
             return false;
         }
-        return true;
+        return settle();
     }
     const int error = probeRoute(path, destination, port, path.source);
-    if (error == 0) {
-        for (const NetInterface &one : netInterfaces())
-            if (one.address == path.source)
-                path.via = one;
-        return true;
-    }
+    if (error == 0)
+        return settle();
     // Linux sends multicast and limited broadcast by the routing table too; a lighting network
-    // with static addresses and no gateway has no route for them. With one interface there is
-    // only one place they can be meant for.
-    const auto interfaces = netInterfaces();
+    // with static addresses and no gateway has no route for them. With one interface linked to
+    // a network there is only one place they can be meant for.
     if (isMulticast(destination) || destination == kLimitedBroadcast) {
         int candidates = 0;
         for (const NetInterface &one : interfaces)
-            if (one.up && !one.loopback && one.address != 0)
+            if (one.running && !one.loopback && !one.addresses.empty())
                 ++candidates, path.via = one;
-        if (candidates == 1) {
-            path.choice = NetPath::Choice::OnlyInterface;
-            path.source = path.via.address;
-            return true;
-        }
+        path.choice = NetPath::Choice::OnlyInterface;
+        if (candidates == 1 && probeRoute(path, destination, port, path.source) == 0)
+            return settle();
+        path = {};
     }
     why = "no route to " + ipv4Text(destination) + " (" + std::strerror(error)
         + "): name the interface to use with \",if=NAME\"; there are: " + interfaceList(interfaces);
@@ -167,10 +209,14 @@ std::string describePath(const NetPath &path)
     case NetPath::Choice::Named:
         return text + " (the interface the setting names)";
     case NetPath::Choice::OnlyInterface:
-        return text + " (no route, and the only interface up)";
+        return text + " (no route, and the only interface up with a link)";
     }
     return text;
 }
+
+bool lacksLink(const NetInterface &via) { return via.up && !via.running; }
+
+std::string noLinkText(const NetInterface &via) { return via.name + " has no link (cable out?)"; }
 
 bool applyNetPath(int fd, const NetPath &path, std::string &why)
 {
@@ -181,15 +227,18 @@ bool applyNetPath(int fd, const NetPath &path, std::string &why)
         return false;
     };
     // Bound to the device, no datagram takes another way out, whatever the routing table says;
-    // bound to its address, the receivers see where the frames come from.
+    // bound to its address, the receivers see where the frames come from, and frames stop when
+    // the device loses it. The address is the setting's, else the one the kernel picks on the
+    // device for this destination (asked first with none bound).
     if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, path.via.name.c_str(),
             static_cast<socklen_t>(path.via.name.size()))
         != 0)
         return failed("cannot bind to");
-    sockaddr_in local { AF_INET, 0, { htonl(path.via.address) }, {} };
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+    sockaddr_in local { AF_INET, 0, { htonl(path.source) }, {} };
+    if (path.source != 0
+        && ::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         return failed("cannot send from the address of");
-    const ip_mreqn multicast { {}, { htonl(path.via.address) }, static_cast<int>(path.via.index) };
+    const ip_mreqn multicast { {}, { htonl(path.source) }, static_cast<int>(path.via.index) };
     if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &multicast, sizeof multicast) != 0)
         return failed("cannot send multicast by");
     return true;
@@ -219,17 +268,34 @@ bool resolveNetTarget(const OutputConfig &config, NetTarget &target, std::string
     } else if (config.interface.empty()) {
         target.host = INADDR_LOOPBACK;
     } else {
-        // Art-Net by a named interface but to no node: the network behind it, by broadcast.
+        // Art-Net by a named interface but to no node: the network behind it, by broadcast; the
+        // one of the address named, as a guess between several would light the wrong rig.
         NetInterface via;
-        if (!findInterface(config.interface, via, why))
+        uint32_t named = 0;
+        if (!findInterface(config.interface, via, named, why))
             return false;
-        if (via.broadcast == 0) {
+        const NetAddress *network = named ? via.find(named)
+            : via.addresses.size() == 1   ? &via.addresses[0]
+                                          : nullptr;
+        if (!network) {
+            why = via.name + " is on several IPv4 networks (" + networkList(via)
+                + "): name the one to broadcast on by the address " + via.name + " has there,";
+            for (const NetAddress &one : via.addresses)
+                why += (&one == &via.addresses[0] ? " if=" : " or if=") + ipv4Text(one.address);
+            return false;
+        }
+        if (network->broadcast == 0) {
             why = via.name + " has no broadcast address: name the node (artnet:HOST)";
             return false;
         }
-        target.host = via.broadcast;
+        target.host = network->broadcast;
     }
-    return chooseNetPath(config.interface, target.host, target.port, target.path, why);
+    if (!chooseNetPath(config.interface, target.host, target.port, target.path, why))
+        return false;
+    if (!lacksLink(target.path.via))
+        return true;
+    why = noLinkText(target.path.via);
+    return false;
 }
 
 } // namespace das

@@ -10,26 +10,45 @@
 
 namespace das {
 
-// One interface as the kernel lists it, with its first IPv4 address (0: it has none).
+// One IPv4 address of a device and the network it puts the device on.
+struct NetAddress
+{
+    uint32_t address = 0; // host order, like the two below
+    uint32_t netmask = 0;
+    uint32_t broadcast = 0; // 0: no broadcast address
+    bool holds(uint32_t host) const { return (host & netmask) == (address & netmask); }
+};
+
+// One network device as the kernel lists it, with every IPv4 address it has. An address added
+// with a label ("eth0:1") belongs to its device (eth0): a label is no device to bind to.
 struct NetInterface
 {
     std::string name;
     unsigned index = 0;
-    uint32_t address = 0; // host order
-    uint32_t broadcast = 0; // host order; 0: no broadcast address
+    std::vector<NetAddress> addresses; // in the kernel's order; empty: no IPv4 address
     bool up = false;
+    bool running = false; // up and with a link (a carrier)
     bool loopback = false;
+    const NetAddress *find(uint32_t address) const;
 };
 
-// Every interface of this network namespace, in the kernel's order.
+// Every device of this network namespace, in the kernel's order.
 std::vector<NetInterface> netInterfaces();
 
-// "eth1 10.0.0.5, eth2 no IPv4 address, wlan0 192.168.1.20 (down)", or "none".
+// Every IPv4 address of this machine (this network namespace), loopback's too, host order.
+std::vector<uint32_t> localAddresses();
+
+// "eth1 10.0.0.5 and 2.0.0.5, eth2 no IPv4 address, wlan0 192.168.1.20 (no link)", or "none".
 std::string interfaceList(const std::vector<NetInterface> &interfaces);
 
-// The interface named by `wanted` (a name, or one of its IPv4 addresses) with an IPv4 address.
-// On failure returns false with one line naming it and listing the interfaces there are.
-bool findInterface(const std::string &wanted, NetInterface &found, std::string &why);
+// "10.0.0.0/8 and 2.0.0.0/8": the networks of `device`.
+std::string networkList(const NetInterface &device);
+
+// The device `wanted` names (its name, or one of its IPv4 addresses), when it has an IPv4
+// address; `address` is the one named, or 0 when named by its name. On failure returns false with
+// one line naming it and listing the interfaces there are.
+bool findInterface(
+    const std::string &wanted, NetInterface &found, uint32_t &address, std::string &why);
 
 std::string ipv4Text(uint32_t hostOrder);
 
@@ -41,6 +60,7 @@ struct NetPath
     enum class Choice { RoutingTable, Named, OnlyInterface } choice = Choice::RoutingTable;
     NetInterface via; // pinned: the interface; by the table: the one it picks, when known
     uint32_t source = 0; // the local address frames leave from, host order
+    uint32_t broadcast = 0; // the broadcast address of the source's network, when known
     bool pinned() const { return choice != Choice::RoutingTable; }
 };
 
@@ -50,11 +70,19 @@ struct NetPath
 bool chooseNetPath(const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path,
     std::string &why);
 
-// "by eth1 from 10.0.0.5 (the only interface up)", for messages.
+// "by eth1 from 10.0.0.5 (no route, and the only interface up with a link)", for messages.
 std::string describePath(const NetPath &path);
 
-// Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and address, and
-// multicast set to leave by it. Whether broadcast is allowed is up to the caller.
+// Whether the interface frames leave by is up without a link (a cable out, the switch off).
+// Down, or unknown, is not this: sends fail then, and tell.
+bool lacksLink(const NetInterface &via);
+
+// "eth1 has no link (cable out?)".
+std::string noLinkText(const NetInterface &via);
+
+// Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and source
+// address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to
+// the caller.
 bool applyNetPath(int fd, const NetPath &path, std::string &why);
 
 inline bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
@@ -70,7 +98,8 @@ struct NetTarget
 
 // Fills in the kind's defaults (Art-Net: 127.0.0.1, or the named interface's broadcast address,
 // port-address 0; sACN: universe 1 by its multicast group), checks the ranges and chooses the
-// way out. On failure returns false with one line saying why.
+// way out. On failure returns false with one line saying why; when the way out was found but has
+// no link, `target.path` holds it.
 bool resolveNetTarget(const OutputConfig &config, NetTarget &target, std::string &why);
 
 } // namespace das

@@ -143,7 +143,7 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
 
     // Nodes answer to port 6454 whatever port the poll came from: it is heard only there.
     Socket poll;
-    const uint32_t pollTo = target.path.via.broadcast ? target.path.via.broadcast : target.host;
+    const uint32_t pollTo = target.path.broadcast ? target.path.broadcast : target.host;
     if (std::string held = listen(poll, kArtNetPort, target.path); !held.empty()) {
         report.warnings.push_back("no ArtPoll sent: " + held);
         poll.close();

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,6 +78,9 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
     }
     if (!applyNetPath(m_fd, path, why))
         return false;
+    m_via = path.via;
+    if (m_via.name.empty())
+        m_nextLook = Clock::time_point::max(); // no interface known: none to watch
     m_destination.sin_family = AF_INET;
     m_destination.sin_port = htons(port);
     m_destination.sin_addr.s_addr = htonl(host);
@@ -84,6 +89,9 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
 
 int UdpSender::send(std::span<const uint8_t> datagram)
 {
+    // The only cost per frame of the link watch: a clock read and a comparison.
+    if (const auto now = Clock::now(); now >= m_nextLook && watchLink(now) < 0)
+        return DAS_E_IO;
     int error = EINTR; // interrupted every time: this frame is lost, the next tick sends again
     for (int attempt = 0; attempt < 3 && error == EINTR; ++attempt)
         error = ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
@@ -93,10 +101,34 @@ int UdpSender::send(std::span<const uint8_t> datagram)
             : errno;
     const int result = m_failures.record(error);
     if (result < 0)
-        printDiagnostic(m_what + " to " + ipv4Text(ntohl(m_destination.sin_addr.s_addr)) + ":"
-            + std::to_string(ntohs(m_destination.sin_port)) + " goes nowhere ("
-            + std::strerror(error) + "): the output stops");
+        stopped("goes nowhere (" + std::string(std::strerror(error)) + "): the output stops");
     return result;
+}
+
+int UdpSender::watchLink(Clock::time_point now)
+{
+    m_nextLook = now + std::chrono::seconds(1);
+    // One ioctl on the socket already open: the device's flags, IFF_RUNNING among them.
+    ifreq request {};
+    m_via.name.copy(request.ifr_name, IFNAMSIZ - 1);
+    if (::ioctl(m_fd, SIOCGIFFLAGS, &request) != 0)
+        return DAS_OK; // gone or renamed: the sends tell
+    m_via.up = request.ifr_flags & IFF_UP;
+    m_via.running = request.ifr_flags & IFF_RUNNING;
+    // Two looks a second apart, so that a link that drops for a moment and comes back is no fault.
+    const bool missing = lacksLink(m_via);
+    if (missing && m_linkMissing) {
+        stopped("stops: " + noLinkText(m_via));
+        return DAS_E_IO;
+    }
+    m_linkMissing = missing;
+    return DAS_OK;
+}
+
+void UdpSender::stopped(const std::string &what)
+{
+    printDiagnostic(m_what + " to " + ipv4Text(ntohl(m_destination.sin_addr.s_addr)) + ":"
+        + std::to_string(ntohs(m_destination.sin_port)) + " " + what);
 }
 
 bool isTransientSendError(int error)

@@ -3,6 +3,7 @@
 
 #include "backends/net_path.h"
 
+#include <chrono>
 #include <cstdint>
 #include <netinet/in.h>
 #include <span>
@@ -42,14 +43,23 @@ public:
 
     // Sends one datagram without ever waiting. 0 when it left, or when it was lost in a way
     // that clears up by itself; DAS_E_IO, with one stderr line, when the socket can no longer
-    // send at all or nothing has left for a second.
+    // send at all, nothing has left for a second, or the interface has had no link for one.
     int send(std::span<const uint8_t> datagram);
 
 private:
+    using Clock = std::chrono::steady_clock;
+    // The look at the way out's link, due once a second (frames to a device without carrier
+    // leave without an error): DAS_E_IO when it was missing at this look and the one before.
+    int watchLink(Clock::time_point now);
+    void stopped(const std::string &what); // one stderr line: the destination, then `what`
+
     int m_fd = -1;
     sockaddr_in m_destination {};
     std::string m_what;
     SendFailures m_failures;
+    NetInterface m_via; // watched when it has a name
+    Clock::time_point m_nextLook {};
+    bool m_linkMissing = false; // at the last look
 };
 
 // Whether a sendto() error leaves the socket usable (the frame is simply lost, like any UDP

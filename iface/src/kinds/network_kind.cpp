@@ -7,6 +7,7 @@
 #include "encode/sacn.h"
 
 #include <net/if.h>
+#include <netinet/in.h>
 
 namespace das {
 
@@ -124,15 +125,26 @@ std::string describeNetwork(const OutputConfig &config)
 
 bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
 {
+    NetTarget target;
+    if (!resolveNetTarget(config, target, why)) {
+        if (lacksLink(target.path.via))
+            say("Route", "frames would leave " + describePath(target.path) + ", but " + why);
+        return false;
+    }
+    say("Route", "frames leave " + describePath(target.path));
+    // The kernel takes a host off the named interface's networks as on its cable: it answers
+    // there only if it is (a node with a foreign address), else nothing reaches it.
+    const NetInterface &via = target.path.via;
+    bool onItsNetworks = isMulticast(target.host) || target.host == INADDR_BROADCAST;
+    for (const NetAddress &one : via.addresses)
+        onItsNetworks = onItsNetworks || one.holds(target.host);
+    if (target.path.choice == NetPath::Choice::Named && !onItsNetworks)
+        say("Warning",
+            ipv4Text(target.host) + " is not on " + via.name + "'s networks (" + networkList(via)
+                + "): frames reach it only if it is on that cable");
     // Opening a network output only makes its socket; the goodbye packets of a close are sent
     // by stop(), which is never called here.
-    if (!outputKind(config.kind).open(config, why))
-        return false;
-    NetTarget target;
-    if (!resolveNetTarget(config, target, why))
-        return false;
-    say("Route", "frames leave " + describePath(target.path));
-    return true;
+    return outputKind(config.kind).open(config, why) != nullptr;
 }
 
 int scanNetworkKind(const OutputConfig *inForce, const Say &say)
