@@ -99,6 +99,13 @@ int UdpSender::send(std::span<const uint8_t> datagram)
     return result;
 }
 
+void UdpSender::sendAside(std::span<const uint8_t> datagram, uint32_t host, uint16_t port) const
+{
+    const sockaddr_in to { AF_INET, htons(port), { htonl(host) }, {} };
+    ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+        reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
 bool isTransientSendError(int error)
 {
     switch (error) {

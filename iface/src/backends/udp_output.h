@@ -45,6 +45,10 @@ public:
     // send at all or nothing has left for a second.
     int send(std::span<const uint8_t> datagram);
 
+    // Sends one datagram to another `host`:`port` by the same socket, once, without waiting or
+    // counting it: the stream's own sends tell whether the way out works.
+    void sendAside(std::span<const uint8_t> datagram, uint32_t host, uint16_t port) const;
+
 private:
     int m_fd = -1;
     sockaddr_in m_destination {};
