@@ -68,14 +68,10 @@ public:
         std::copy(frame.begin(), frame.end(), m_levels.begin());
         encodeSacnData(m_packet, m_source, m_sequence++, 0, m_levels);
         m_streaming = true;
-        // By the stream's own socket, so it leaves by the same way; whether it arrives is for
-        // the stream's sends to judge.
-        if (const auto now = std::chrono::steady_clock::now(); m_discovery
-            && (m_announced == decltype(now) {} || now - m_announced >= kDiscoveryEvery)) {
-            m_announced = now;
-            std::array<uint8_t, kSacnDiscoverySize> discovery;
-            encodeSacnDiscovery(discovery, m_source);
-            m_udp.sendAside(discovery, kSacnDiscoveryGroup, kSacnPort);
+        if (m_discovery) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_announced == decltype(now) {} || now - m_announced >= kDiscoveryEvery)
+                announce(now);
         }
         return m_udp.send(m_packet);
     }
@@ -95,6 +91,16 @@ public:
     }
 
 private:
+    // By the stream's own socket, so that it leaves by the same way; whether it arrives is for
+    // the stream's sends to judge.
+    void announce(std::chrono::steady_clock::time_point now)
+    {
+        m_announced = now;
+        std::array<uint8_t, kSacnDiscoverySize> discovery;
+        encodeSacnDiscovery(discovery, m_source);
+        m_udp.sendAside(discovery, kSacnDiscoveryGroup, kSacnPort);
+    }
+
     UdpSender m_udp;
     std::string m_name;
     SacnSource m_source;
