@@ -3,8 +3,10 @@
 
 #include "output_config.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -32,6 +34,14 @@ public:
 // no newline). They may take up to 1 s in all.
 std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why);
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why);
+// This machine's sACN source CID for user `uid`, derived from the machine ID in `machineIdPath`
+// (the same at every open and start, and the ID itself never sent); nullopt, saying why, where
+// that file holds none.
+std::optional<std::array<uint8_t, 16>> machineSacnCid(
+    const char *machineIdPath, unsigned uid, std::string &why);
+// The CID our sACN source sends: machineSacnCid's, or else one random CID for the life of the
+// process, said once on stderr.
+std::array<uint8_t, 16> sacnCid(const char *machineIdPath, unsigned uid);
 std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why);
 std::unique_ptr<Backend> openOpenDmx(const OutputConfig &config, std::string &why);
 std::unique_ptr<Backend> openOla(const OutputConfig &config, std::string &why);

@@ -270,7 +270,7 @@ bool contains(const Bytes &in, const Bytes &part)
     return std::search(in.begin(), in.end(), part.begin(), part.end()) != in.end();
 }
 
-// Art-Net: every field, the sequence 1 to 255 then 1. sACN: a new source each open, every header
+// Art-Net: every field, the sequence 1 to 255 then 1. sACN: one source at every open, every header
 // byte, the sequence on across its wrap, 3 goodbyes. Each from `artnet` and `sacn` to its receiver.
 void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnetTo,
     const std::string &sacn, nettest::UdpReceiver &sacnTo)
@@ -283,6 +283,9 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
         ASSERT_EQ(artnetTo.receive(), want) << "frame " << i;
     }
     Bytes cid(16);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const Bytes name = "Brivane on "_b + Bytes(host, host + strlen(host));
     for (int open = 0; open < 2; ++open) {
         ASSERT_EQ(dasOpen(sacn), DAS_OK);
         for (int i = 0, first = 0; i < 303; ++i) {
@@ -290,14 +293,14 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
                 i < 300 ? dasSend() : DasCall(DAS_CMD_CLOSE, 0, nullptr);
             const auto packet = sacnTo.receive();
             ASSERT_TRUE(packet && packet->size() == 638) << "packet " << i;
-            if (i == 0) { // a random (version 4, RFC 4122 variant) UUID, not the last open's
-                EXPECT_NE(Bytes(packet->begin() + 22, packet->begin() + 38), cid);
+            if (i == 0) { // a name-based (version 5, RFC 4122 variant) UUID, the last open's
+                EXPECT_TRUE(open == 0 || Bytes(packet->begin() + 22, packet->begin() + 38) == cid);
                 cid.assign(packet->begin() + 22, packet->begin() + 38);
-                EXPECT_TRUE((cid[6] & 0xf0) == 0x40 && (cid[8] & 0xc0) == 0x80);
+                EXPECT_TRUE((cid[6] & 0xf0) == 0x50 && (cid[8] & 0xc0) == 0x80);
                 first = (*packet)[111];
             }
             want
-                = "\0\x10\0\0ASC-E1.17\0\0\0\x72\x6e\0\0\0\4"_b + cid + "\x72\x58\0\0\0\2Brivane"_b;
+                = "\0\x10\0\0ASC-E1.17\0\0\0\x72\x6e\0\0\0\4"_b + cid + "\x72\x58\0\0\0\2"_b + name;
             want.resize(108); // then priority 100, sequence, options (0x40: terminated)
             want = want + Bytes { 100, 0, 0, uint8_t(first + i), uint8_t(i < 300 ? 0 : 0x40) }
                 + "\xf9\xff\x72\x0b\2\xa1\0\0\0\1\2\1\0"_b;

@@ -2,9 +2,12 @@
 // chosen at open, the end of a stream that goes nowhere, and brivane-check's look at the wire.
 // Each network case runs in a private namespace joined by two veth pairs to two more, standing in
 // for two lighting networks (10.1/16 by lan1, 10.2/16 by lan2), with no default route.
+#include "backend.h"
 #include "backends/udp_output.h"
 #include "dashard.h"
+#include "encode/artnet.h"
 #include "encode/sacn.h"
+#include "encode/wire_text.h"
 #include "net_support.h"
 #include "output_config.h"
 #include "shell.h"
@@ -32,6 +35,7 @@ const ParseCase kParse[] = {
     { "ArtNetByAddressNoHost", "artnet,if=10.0.0.5", " u0 if=10.0.0.5 p100" },
     { "InterfaceTwice", "sacn@5,if=eth1,if=eth2", "error: option \"if\" given twice" },
     { "UnknownOption", "sacn@5,ttl=4", "error: unknown option \"ttl=4\"" },
+    { "TrailingCommaRefused", "sacn@5,", "error: empty option (a comma too many?)" },
     { "SerialPathKeepsItsComma", "usbpro:/dev/a,b@1", " u-1 if= p100 /dev/a,b@1" },
     { "OlaUniverseZero", "ola@0", " u0 if= p100" },
     { "OlaTopPastSacnRange", "ola@4294967295", " u4294967295 if= p100" },
@@ -174,6 +178,11 @@ const PathCase kPaths[] = {
         "sacn@5", DAS_OK, "1", "by lan1 from 10.1.0.1 (no route, and the only interface up with a link)" },
     { "UnicastWithoutARouteIsRefused", "ip link set lan2 down", "artnet:10.2.0.2",
         DAS_E_UNAVAILABLE, "", "no route to 10.2.0.2 (Network is unreachable): name the interface" },
+    { "SacnToTheInterfaceBroadcastRefused", "", "sacn:10.1.255.255", DAS_E_UNAVAILABLE, "",
+        "10.1.255.255 is the broadcast address of lan1's network 10.1.0.0/16: sACN goes to a "
+        "universe's multicast group (no host) or to one receiver" },
+    { "SacnToTheLimitedBroadcastRefused", "", "sacn:255.255.255.255,if=lan1", DAS_E_UNAVAILABLE,
+        "", "255.255.255.255 is the broadcast address of every network" },
     { "PinnedSacnLinkDown", "", "sacn@5,if=lan1", DAS_OK, "1",
         "sACN to 239.255.0.5:5568 goes nowhere (", "ip link set lan1 down" },
     { "RoutedUnicastLinkDown", "", "artnet:10.1.0.2@3", DAS_OK, "1",
@@ -253,50 +262,84 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
 }
 INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);
 
-// What brivane-check --scan sees: `output` the setting; a node in network 1 answers ArtPoll, and
-// with `rival` a second sACN source sends universe 5 there at priority 150; `hold` takes UDP 5568
-// here first. Every part of `said` must be in the report.
+// What brivane-check --scan sees: `output` the setting; a node in network 1 answers ArtPoll with
+// one reply per group of ports, names with a control byte and a stray byte; with `rival` a second
+// sACN source sends universe 5 there at priority 150 (with `options`; from this machine's
+// 10.1.0.1 when `here`), or with `artDmx` ArtDmx to port-address 20; with `console` the library
+// sends `output` meanwhile; `hold` takes UDP 5568 here first, by IPv6. Every part of `said` must
+// be in the report.
 struct ScanCase
 {
     const char *name, *output;
-    bool rival, hold;
+    bool rival = false, hold = false;
     int status;
     std::vector<std::string> said;
+    uint8_t options = 0;
+    bool here = false, artDmx = false, console = false;
 };
 const ScanCase kScans[] = {
-    { "ArtNetNodeListedAndMarked", "artnet@20,if=lan1", false, false, 0,
+    { "ArtNetNodeMergedAndMarked", "artnet@20,if=lan1", false, false, 0,
         { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
-            "  10.1.0.2 \"Fake node\" \"A node the test plays\", outputs port-addresses 19, 20  "
-            "<- outputs port-address 20" } },
+            "  10.1.0.2 \"Fake node\uFFFD\" \"A node\uFFFD[2J the test plays\", outputs "
+            "port-addresses 19, 20, 21  <- outputs port-address 20",
+            "Art-Net: ArtDmx for port-address 20 heard from 0 senders" } },
     { "RivalAtOurPriorityWarned", "sacn@5,if=lan1,priority=150", true, false, 1,
-        { "sACN: listened 3 s for universe 5 by lan1; 1 other source sending it",
-            "  10.1.0.2 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150",
+        { "sACN: listened 3 s for universe 5 by lan1; 1 other source sending it\n",
+            "  10.1.0.2 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150\n",
             "Warning: \"Rival\" at 10.1.0.2 sends universe 5 at priority 150, not below ours "
             "(150): two consoles fight for the same lights" } },
     { "RivalBelowOurPriorityOnlyListed", "sacn@5,if=lan1,priority=151", true, false, 0,
         { "1 other source sending it", "\"Rival\", priority 150" } },
     { "HeldPortNamedAndTheRestScanned", "sacn@5,if=lan1", true, true, 1,
-        { "Warning: sACN not heard: UDP port 5568 is held by ", "1 node answered" } },
+        { "Warning: sACN not heard: UDP port 5568 is held by iface_tests (pid ", "1 node answered" } },
+    { .name = "PreviewListedNotWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 0,
+        .said = { "priority 150, preview data only (not for the lights)" }, .options = 0x80 },
+    { .name = "TerminatedListedNotWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 0,
+        .said = { "priority 150, stream terminated" }, .options = 0x40 },
+    { .name = "AnotherSourceHereWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 1,
+        .said = { "  10.1.0.1 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150 "
+                  "(on this machine)\n",
+            "Warning: \"Rival\" at 10.1.0.1" },
+        .here = true },
+    { .name = "ArtNetRivalWarned", .output = "artnet@20,if=lan1", .rival = true, .status = 1,
+        .said = { "Art-Net: ArtDmx for port-address 20 heard from 1 sender\n  10.1.0.2\n",
+            "Warning: 10.1.0.2 sends Art-Net port-address 20 too: two consoles fight for the same "
+            "lights" },
+        .artDmx = true },
+    // The scan in a second process knows the console's CID without being told it.
+    { .name = "ConsoleHereListedNotWarned", .output = "sacn@5,if=lan1", .status = 0,
+        .said = { "0 other sources sending it, and this machine's console",
+            "  10.1.0.1 CID ", "\"Brivane on ", "\", priority 100: this machine's console\n" },
+        .console = true },
+    { .name = "ArtNetConsoleHereNotWarned", .output = "artnet@20,if=lan1", .status = 0,
+        .said = { "heard from 1 sender\n  10.1.0.1, on this machine (this console, or a program "
+                  "beside it)\n" },
+        .console = true },
 };
 using Scans = testing::TestWithParam<ScanCase>;
 TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
 {
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
-        std::unique_ptr<nettest::UdpReceiver> node, rival, held;
+        std::unique_ptr<nettest::UdpReceiver> node, rival;
         net[0].inside([&] {
             node = std::make_unique<nettest::UdpReceiver>(6454, 0);
             rival = std::make_unique<nettest::UdpReceiver>(0, ip(1, 2));
         });
-        if (c.hold)
-            held = std::make_unique<nettest::UdpReceiver>(5568, 0);
-        // A node of two output ports, Net 0, Sub-Net 1, Universes 3 and 4: port-addresses 19, 20.
-        std::vector<uint8_t> reply(239);
+        if (c.here)
+            rival = std::make_unique<nettest::UdpReceiver>(0, ip(1, 1));
+        const int held6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0); // [::] holds IPv4 too
+        const sockaddr_in6 any6 { AF_INET6, htons(5568), 0, in6addr_any, 0 };
+        ASSERT_TRUE(!c.hold || bind(held6, (sockaddr *)&any6, sizeof any6) == 0);
+        // A node of three output ports, Net 0, Sub-Net 1: Universes 3 and 4 (port-addresses 19,
+        // 20) in the reply of BindIndex 1, Universe 5 (21) in that of BindIndex 2.
+        std::vector<uint8_t> reply(239), second;
         const std::string head = "Art-Net\0\0\x21\x0a\x01\0\x02\x36\x19\0\0\0\x01"s; // OpPollReply,
         std::copy(head.begin(), head.end(), reply.begin()); // its address, port, version, Net, Sub-Net
-        for (const auto &[at, text] : { std::pair { 26, "Fake node" }, { 44, "A node the test plays" } })
+        for (const auto &[at, text] : { std::pair { 26, "Fake node\xff" }, { 44, "A node\x1b[2J the test plays" } })
             std::copy(text, text + strlen(text), reply.begin() + at); // short and long name
-        reply[173] = 2, reply[174] = reply[175] = 0x80, reply[190] = 3, reply[191] = 4; // ports
+        reply[173] = 2, reply[174] = reply[175] = 0x80, reply[190] = 3, reply[191] = 4, reply[211] = 1;
+        second = reply, second[173] = 1, second[190] = 5, second[211] = 2;
         std::thread answer([&] {
             sockaddr_in from {};
             socklen_t size = sizeof from;
@@ -304,28 +347,40 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
             pollfd pfd { node->fd(), POLLIN, 0 };
             if (::poll(&pfd, 1, 5000) == 1 && recvfrom(node->fd(), poll, 64, 0, (sockaddr *)&from, &size) >= 14
                 && poll[9] == 0x20) // OpPoll: answer to port 6454 of the poller
-                from.sin_port = htons(6454),
-                sendto(node->fd(), reply.data(), reply.size(), 0, (sockaddr *)&from, size);
+                for (const auto *each : { &second, &reply })
+                    from.sin_port = htons(6454),
+                    sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
         });
-        // The rival: multicast by its network's interface, ten packets a second while the scan runs.
-        const in_addr on { htonl(ip(1, 2)) };
+        // The rival: multicast by its network's interface (ArtDmx to us), ten packets a second
+        // while the scan runs; the console likewise.
+        const in_addr on { htonl(c.here ? ip(1, 1) : ip(1, 2)) };
         setsockopt(rival->fd(), IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on);
-        const sockaddr_in group { AF_INET, htons(5568), { htonl(das::sacnMulticastGroup(5)) }, {} };
+        const sockaddr_in group { AF_INET, htons(5568), { htonl(das::sacnMulticastGroup(5)) }, {} },
+            us { AF_INET, htons(6454), { htonl(ip(1, 1)) }, {} };
         const das::SacnSource source { { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 }, "Rival", 150, 5 };
         std::array<uint8_t, das::kSacnPacketSize> packet;
+        std::array<uint8_t, das::kArtDmxSize> artDmx;
         std::array<uint8_t, 512> levels {};
         std::atomic<bool> done = false;
+        setenv("DASHARD_OUTPUT", c.output, 1);
+        ASSERT_TRUE(!c.console || DasCall(DAS_CMD_OPEN, 0, nullptr) == DAS_OK);
         std::thread send([&] {
-            for (uint8_t sequence = 0; c.rival && !done && sequence < 100; ++sequence) {
-                das::encodeSacnData(packet, source, sequence, 0, levels);
-                sendto(rival->fd(), packet.data(), packet.size(), 0, (sockaddr *)&group, sizeof group);
+            for (uint8_t sequence = 0; (c.rival || c.console) && !done && sequence < 100; ++sequence) {
+                das::encodeSacnData(packet, source, sequence, c.options, levels);
+                das::encodeArtDmx(artDmx, 20, sequence, levels);
+                if (c.console)
+                    dasSend();
+                else if (c.artDmx)
+                    sendto(rival->fd(), artDmx.data(), artDmx.size(), 0, (sockaddr *)&us, sizeof us);
+                else
+                    sendto(rival->fd(), packet.data(), packet.size(), 0, (sockaddr *)&group, sizeof group);
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         });
         int status = -1;
         const std::string report = check(c.output, "--scan", status);
         done = true;
-        answer.join(), send.join();
+        answer.join(), send.join(), close(held6);
         EXPECT_EQ(status, c.status) << report;
         for (const std::string &part : c.said)
             EXPECT_NE(report.find(part), std::string::npos) << part << "\nin:\n" << report;
@@ -334,5 +389,65 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
     });
 }
 INSTANTIATE_TEST_SUITE_P(Network, Scans, testing::ValuesIn(kScans), kRowName);
+
+// One CID for this machine and user, from its machine ID; one random CID for the process, said
+// once, where there is none.
+TEST(SacnSource, KeepsOneCidForLife)
+{
+    // The standard example of a name-based UUID: "python.org" in the DNS namespace.
+    const das::Cid dns { 0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0, 0xc0, 0x4f, 0xd4, 0x30, 0xc8 };
+    EXPECT_EQ(das::makeUuidV5(dns, "python.org"), (das::Cid { 0x88, 0x63, 0x13, 0xe1, 0x3b, 0x8a, 0x53,
+                                                      0x72, 0x9b, 0x90, 0x0c, 0x9a, 0xee, 0x19, 0x9e, 0x5d }));
+    const int file = memfd_create("machine-id", 0);
+    const std::string path = "/proc/self/fd/" + std::to_string(file), id(32, 'a');
+    std::string why;
+    ASSERT_EQ(write(file, (id + "\n").data(), 33), 33);
+    const auto mine = das::machineSacnCid(path.c_str(), 1000, why);
+    EXPECT_TRUE(mine == das::sacnSourceCid(id, 1000) && mine != das::machineSacnCid(path.c_str(), 1001, why));
+    ASSERT_EQ(pwrite(file, "not an ID", 9, 0), 9);
+    EXPECT_FALSE(das::machineSacnCid(path.c_str(), 1000, why)) << why;
+    close(file);
+    testing::internal::CaptureStderr();
+    const das::Cid random = das::sacnCid("/nonexistent", 1000);
+    EXPECT_TRUE(das::sacnCid("/nonexistent", 1000) == random && (random[6] & 0xf0) == 0x40);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dashard: sACN: /nonexistent cannot be read (No such "
+        "file or directory): the source takes a random CID until the program ends, and receivers see a "
+        "new source at each start\n");
+}
+
+// "Brivane on HOSTNAME" cut to its field: never inside a character.
+TEST(SacnSource, NameCutBetweenCharacters) { EXPECT_EQ(das::cutUtf8("ab\xc3\xa9", 3), "ab"); }
+
+// The stream's Universe Discovery, field by field: once at its first frame, not again within the
+// next second, by the stream's way out only.
+TEST(SacnSource, AnnouncesItsUniverse)
+{
+    onTwoNetworks([&](nettest::Netns(&net)[2]) {
+        std::unique_ptr<nettest::UdpReceiver> in[2];
+        for (int n = 0; n < 2; ++n)
+            net[n].inside([&] {
+                in[n] = std::make_unique<nettest::UdpReceiver>(5568, 0);
+                in[n]->joinGroup(das::kSacnDiscoveryGroup, ip(n + 1, 2));
+            });
+        setenv("DASHARD_OUTPUT", "sacn@5,if=lan1,priority=150", 1);
+        ASSERT_EQ(DasCall(DAS_CMD_OPEN, 0, nullptr), DAS_OK);
+        for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(100ms))
+            EXPECT_EQ(dasSend(), DAS_OK);
+        DasCall(DAS_CMD_CLOSE, 0, nullptr);
+        const auto packet = in[0]->receive(1000);
+        ASSERT_TRUE(packet);
+        EXPECT_FALSE(in[0]->receive(300)) << "a second discovery within a second";
+        EXPECT_FALSE(in[1]->receive(300)) << "discovery on the other network";
+        const das::Cid cid = das::sacnCid("/etc/machine-id", getuid());
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        const std::string name = "Brivane on "s + host;
+        EXPECT_EQ(std::string(packet->begin(), packet->end()),
+            "\0\x10\0\0ASC-E1.17\0\0\0\x70\x6a\0\0\0\x08"s // sizes, id, length, extended root vector
+                + std::string(cid.begin(), cid.end()) + "\x70\x54\0\0\0\x02"s // length, discovery framing
+                + name + std::string(68 - name.size(), '\0') // NUL-padded to 64, 4 reserved bytes
+                + "\x70\x0a\0\0\0\x01\0\0\0\x05"s); // length, the list vector, page 0 of 0, universe 5
+    });
+}
 
 } // namespace

@@ -2,16 +2,20 @@
 // that live only as long as the scan.
 #include "backends/net_scan.h"
 
+#include "backend.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
+#include "encode/wire_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
+#include <ifaddrs.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,28 +83,71 @@ std::string cidText(const Cid &cid)
 
 struct Source
 {
-    SacnHeard heard;
+    SacnHeard heard; // its last packet, but the highest priority it sent live data at
     uint32_t from = 0;
 };
 
+// Calls `each` with the address, netmask and interface of every IPv4 address of this machine.
+template <typename Each> void forEachAddress(Each each)
+{
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return;
+    for (const ifaddrs *at = list; at; at = at->ifa_next)
+        if (at->ifa_addr && at->ifa_addr->sa_family == AF_INET && at->ifa_netmask) {
+            const auto address = [](const sockaddr *sa) {
+                return ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
+            };
+            const std::string name = at->ifa_name;
+            // A label ("eth0:1") names an address, not a device.
+            each(address(at->ifa_addr), address(at->ifa_netmask), name.substr(0, name.find(':')));
+        }
+    ::freeifaddrs(list);
+}
+
 } // namespace
+
+std::vector<uint32_t> localAddresses()
+{
+    std::vector<uint32_t> addresses;
+    forEachAddress(
+        [&](uint32_t address, uint32_t, const std::string &) { addresses.push_back(address); });
+    return addresses;
+}
+
+std::string broadcastOf(uint32_t host)
+{
+    if (host == 0xffffffffu)
+        return "every network";
+    std::string network;
+    forEachAddress([&](uint32_t address, uint32_t mask, const std::string &name) {
+        // Networks of one or two addresses have no broadcast address.
+        if (network.empty() && mask < 0xfffffffeu && host == (address | ~mask))
+            network = name + "'s network " + ipv4Text(address & mask) + "/"
+                + std::to_string(std::popcount(mask));
+    });
+    return network;
+}
 
 std::string udpPortHolder(uint16_t port)
 {
-    // The socket's inode from the kernel's table, then the process with that socket open.
-    std::ifstream table("/proc/net/udp");
+    // The socket's inode from the kernel's tables (an IPv6 socket on [::] holds the IPv4 port
+    // too), then the process with that socket open.
     std::string line, inode;
     char wanted[8];
-    std::snprintf(wanted, sizeof wanted, ":%04X ", port);
-    std::getline(table, line);
-    while (inode.empty() && std::getline(table, line)) {
-        char local[64] = {}, remote[64] = {};
-        unsigned long node = 0;
-        if (std::sscanf(line.c_str(), "%*d: %63s %63s %*x %*x:%*x %*x:%*x %*x %*u %*d %lu", local,
-                remote, &node)
-                == 3
-            && std::string(local).ends_with(std::string(wanted).substr(0, 5)))
-            inode = "socket:[" + std::to_string(node) + "]";
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    for (const char *name : { "/proc/net/udp", "/proc/net/udp6" }) {
+        std::ifstream table(name);
+        std::getline(table, line);
+        while (inode.empty() && std::getline(table, line)) {
+            char local[64] = {}, remote[64] = {};
+            unsigned long node = 0;
+            if (std::sscanf(line.c_str(), "%*d: %63s %63s %*x %*x:%*x %*x:%*x %*x %*u %*d %lu",
+                    local, remote, &node)
+                    == 3
+                && std::string(local).ends_with(wanted))
+                inode = "socket:[" + std::to_string(node) + "]";
+        }
     }
     if (inode.empty())
         return {};
@@ -177,7 +224,8 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
                 + std::strerror(errno) + "; only unicast sACN is heard");
     }
 
-    std::vector<std::pair<ArtNode, uint32_t>> nodes;
+    std::vector<ArtNode> nodes;
+    std::vector<uint32_t> senders; // of ArtDmx to an Art-Net config's port-address
     std::vector<Source> sources;
     const auto end = std::chrono::steady_clock::now() + wait;
     for (auto now = std::chrono::steady_clock::now();
@@ -200,57 +248,98 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
             const std::span<const uint8_t> packet(buffer.data(), static_cast<std::size_t>(got));
             const uint32_t sender = ntohl(from.sin_addr.s_addr);
             if (i == 0) {
-                if (auto node = parseArtPollReply(packet);
-                    node && std::none_of(nodes.begin(), nodes.end(), [&](const auto &known) {
-                        return known.second == sender && known.first.address == node->address;
-                    }))
-                    nodes.emplace_back(std::move(*node), sender);
+                if (auto node = parseArtPollReply(packet))
+                    mergeArtNode(nodes, std::move(*node));
+                else if (artnet && parseArtDmx(packet) == target.universe
+                    && std::find(senders.begin(), senders.end(), sender) == senders.end())
+                    senders.push_back(sender);
             } else if (auto heard = parseSacnData(packet);
                        heard && heard->universe == target.universe) {
                 auto known = std::find_if(sources.begin(), sources.end(),
                     [&](const Source &s) { return s.heard.cid == heard->cid; });
-                if (known == sources.end())
+                const bool live = !(heard->options & (kSacnOptionPreview | kSacnOptionTerminated));
+                if (known == sources.end()) {
                     sources.push_back({ std::move(*heard), sender });
-                else
-                    known->heard.priority = std::max(known->heard.priority, heard->priority);
+                } else {
+                    const uint8_t priority = known->heard.priority;
+                    known->heard = std::move(*heard);
+                    if (live)
+                        known->heard.priority = std::max(priority, known->heard.priority);
+                }
             }
         }
     }
 
+    const std::vector<uint32_t> here = localAddresses();
+    const auto isHere = [&](uint32_t address) {
+        return std::find(here.begin(), here.end(), address) != here.end();
+    };
     if (poll.fd() >= 0 || nodes.size()) {
         report.lines.push_back("Art-Net: ArtPoll sent to " + ipv4Text(pollTo) + by + "; "
             + std::to_string(nodes.size()) + (nodes.size() == 1 ? " node" : " nodes")
             + " answered within " + std::to_string(wait.count() / 1000) + " s");
-        for (const auto &[node, sender] : nodes) {
+        for (const ArtNode &node : nodes) {
             std::string outputs;
             for (const uint16_t each : node.outputs)
                 outputs += (outputs.empty() ? "" : ", ") + std::to_string(each);
             const bool ours = artnet
                 && std::find(node.outputs.begin(), node.outputs.end(), target.universe)
                     != node.outputs.end();
-            report.lines.push_back("  " + ipv4Text(node.address) + " \"" + node.shortName + "\" \""
-                + node.longName + "\", outputs port-addresses "
-                + (outputs.empty() ? "none" : outputs)
+            report.lines.push_back("  " + ipv4Text(node.address) + " \""
+                + printableText(node.shortName) + "\" \"" + printableText(node.longName)
+                + "\", outputs port-addresses " + (outputs.empty() ? "none" : outputs)
                 + (ours ? "  <- outputs port-address " + std::to_string(target.universe) : ""));
         }
     }
+    if (artnet && poll.fd() >= 0) {
+        const std::string portAddress = "port-address " + std::to_string(target.universe);
+        report.lines.push_back("Art-Net: ArtDmx for " + portAddress + " heard from "
+            + std::to_string(senders.size()) + (senders.size() == 1 ? " sender" : " senders"));
+        // Art-Net says nothing of who sends: one at this machine's address is taken as this
+        // console, whose own broadcast comes back to the scan.
+        for (const uint32_t sender : senders) {
+            report.lines.push_back("  " + ipv4Text(sender)
+                + (isHere(sender) ? ", on this machine (this console, or a program beside it)"
+                                  : ""));
+            if (!isHere(sender))
+                report.warnings.push_back(ipv4Text(sender) + " sends Art-Net " + portAddress
+                    + " too: two consoles fight for the same lights");
+        }
+    }
     if (!artnet && listener.fd() >= 0) {
+        const std::optional<Cid> ours = [] {
+            std::string why;
+            return machineSacnCid("/etc/machine-id", ::getuid(), why);
+        }();
+        const auto others = std::count_if(
+            sources.begin(), sources.end(), [&](const Source &s) { return s.heard.cid != ours; });
         report.lines.push_back("sACN: listened " + std::to_string(wait.count() / 1000)
             + " s for universe " + std::to_string(target.universe) + by + "; "
-            + std::to_string(sources.size()) + " other "
-            + (sources.size() == 1 ? "source" : "sources") + " sending it");
+            + std::to_string(others) + " other " + (others == 1 ? "source" : "sources")
+            + " sending it"
+            + (others < static_cast<long>(sources.size()) ? ", and this machine's console" : ""));
         for (const Source &s : sources) {
-            report.lines.push_back("  " + ipv4Text(s.from) + " CID " + cidText(s.heard.cid) + " \""
-                + s.heard.name + "\", priority " + std::to_string(s.heard.priority));
-            if (s.heard.priority >= config.priority)
-                report.warnings.push_back("\"" + s.heard.name + "\" at " + ipv4Text(s.from)
-                    + " sends universe " + std::to_string(target.universe) + " at priority "
+            const std::string name = "\"" + printableText(s.heard.name) + "\"";
+            const bool console = s.heard.cid == ours;
+            const bool terminated = s.heard.options & kSacnOptionTerminated;
+            const bool preview = s.heard.options & kSacnOptionPreview;
+            report.lines.push_back("  " + ipv4Text(s.from) + " CID " + cidText(s.heard.cid) + " "
+                + name + ", priority " + std::to_string(s.heard.priority)
+                + (console               ? ": this machine's console"
+                        : isHere(s.from) ? " (on this machine)"
+                                         : "")
+                + (terminated     ? ", stream terminated"
+                        : preview ? ", preview data only (not for the lights)"
+                                  : ""));
+            if (!console && !terminated && !preview && s.heard.priority >= config.priority)
+                report.warnings.push_back(name + " at " + ipv4Text(s.from) + " sends universe "
+                    + std::to_string(target.universe) + " at priority "
                     + std::to_string(s.heard.priority) + ", not below ours ("
                     + std::to_string(config.priority)
                     + "): two consoles fight for the same lights");
         }
     }
-    report.found = static_cast<int>(nodes.size() + sources.size());
+    report.found = static_cast<int>(nodes.size() + senders.size() + sources.size());
     return report;
 }
 

@@ -21,13 +21,22 @@ struct ScanReport
 
 // For an artnet or sacn `config`: sends one ArtPoll by the way its frames would leave and lists,
 // within `wait`, the nodes that answer, marking those that output an Art-Net config's
-// port-address; for sacn, listens as long for its universe and lists every source, warning of
-// those at its priority or above. Binds UDP 6454 and 5568 only where they are free (else says
+// port-address, and the other senders of that port-address; for sacn, listens as long for its
+// universe and lists every source. Warns of other consoles: sACN sources at its priority or
+// above, sending live data, that are not this machine's console (our CID), and Art-Net senders
+// at no address of this machine. Binds UDP 6454 and 5568 only where they are free (else says
 // which program holds them and does the rest), sends nothing else, and closes all it opened.
 ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wait);
 
 // The program that holds local UDP `port` ("olad (pid 812)"), "another program" when it cannot
 // be told, or empty when the port is free.
 std::string udpPortHolder(uint16_t port);
+
+// Every IPv4 address of this machine, host order.
+std::vector<uint32_t> localAddresses();
+
+// What `host` (host order) is the broadcast address of: an interface of this machine whose
+// network it ends, "every network" for 255.255.255.255, or empty when it is none of these.
+std::string broadcastOf(uint32_t host);
 
 } // namespace das

@@ -1,22 +1,30 @@
 // The sACN (E1.31) output: one data packet per command 4 to the universe's multicast group or a
-// unicast receiver, and the three stream-terminated packets on close.
+// unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
+// stream-terminated packets on close.
 #include "backend.h"
+#include "backends/net_scan.h"
 #include "backends/udp_output.h"
 #include "encode/sacn.h"
+#include "encode/wire_text.h"
+#include "trace.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <mutex>
 #include <random>
 #include <sys/random.h>
+#include <unistd.h>
 
 namespace das {
 
 namespace {
 
-constexpr std::string_view kSourceName = "Brivane";
 constexpr int kTerminationPackets = 3;
+constexpr std::chrono::seconds kDiscoveryEvery { 10 };
 
-// A fresh random CID for each open: receivers then see each open as a new source, which is
-// right since the old stream ended with its terminated packets.
 Cid randomCid()
 {
     Cid bytes {};
@@ -30,14 +38,26 @@ Cid randomCid()
     return makeUuidV4(bytes);
 }
 
+// "Brivane on HOSTNAME", which receivers and monitors show for our stream.
+std::string sourceName()
+{
+    char host[256] = {};
+    std::string name = "Brivane";
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
+        name.append(" on ").append(host);
+    return std::string(cutUtf8(name, kSacnSourceNameSize - 1));
+}
+
 class SacnOutput final : public Backend
 {
 public:
-    SacnOutput(uint16_t universe, uint8_t priority)
+    SacnOutput(uint16_t universe, uint8_t priority, bool discovery)
+        : m_name(sourceName())
+        , m_discovery(discovery)
     {
         m_source.priority = priority;
-        m_source.cid = randomCid();
-        m_source.name = kSourceName;
+        m_source.cid = sacnCid("/etc/machine-id", ::getuid());
+        m_source.name = m_name;
         m_source.universe = universe;
     }
 
@@ -48,6 +68,11 @@ public:
         std::copy(frame.begin(), frame.end(), m_levels.begin());
         encodeSacnData(m_packet, m_source, m_sequence++, 0, m_levels);
         m_streaming = true;
+        if (m_discovery) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_announced == decltype(now) {} || now - m_announced >= kDiscoveryEvery)
+                announce(now);
+        }
         return m_udp.send(m_packet);
     }
 
@@ -66,8 +91,21 @@ public:
     }
 
 private:
+    // By the stream's own socket, so that it leaves by the same way; whether it arrives is for
+    // the stream's sends to judge.
+    void announce(std::chrono::steady_clock::time_point now)
+    {
+        m_announced = now;
+        std::array<uint8_t, kSacnDiscoverySize> discovery;
+        encodeSacnDiscovery(discovery, m_source);
+        m_udp.sendAside(discovery, kSacnDiscoveryGroup, kSacnPort);
+    }
+
     UdpSender m_udp;
+    std::string m_name;
     SacnSource m_source;
+    bool m_discovery;
+    std::chrono::steady_clock::time_point m_announced {};
     uint8_t m_sequence = 0; // wraps 255 -> 0 by itself, as receivers expect
     bool m_streaming = false;
     std::array<uint8_t, kFrameSize> m_levels {};
@@ -75,6 +113,36 @@ private:
 };
 
 } // namespace
+
+std::optional<Cid> machineSacnCid(const char *machineIdPath, unsigned uid, std::string &why)
+{
+    std::ifstream file(machineIdPath);
+    std::string id;
+    if (!std::getline(file, id)) {
+        why = std::string(machineIdPath) + " cannot be read ("
+            + (file.is_open() ? "it is empty" : std::strerror(errno)) + ")";
+        return std::nullopt;
+    }
+    if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        why = std::string(machineIdPath) + " holds no machine ID";
+        return std::nullopt;
+    }
+    return sacnSourceCid(id, uid);
+}
+
+Cid sacnCid(const char *machineIdPath, unsigned uid)
+{
+    std::string why;
+    if (auto cid = machineSacnCid(machineIdPath, uid, why))
+        return *cid;
+    static const Cid random = randomCid();
+    static std::once_flag said;
+    std::call_once(said, [&] {
+        printDiagnostic("sACN: " + why + ": the source takes a random CID until the program "
+            + "ends, and receivers see a new source at each start");
+    });
+    return random;
+}
 
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
 {
@@ -85,8 +153,16 @@ std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
     NetTarget to;
     if (!resolveNetTarget(config, to, why))
         return nullptr;
-    auto output = std::make_unique<SacnOutput>(to.universe, static_cast<uint8_t>(config.priority));
-    const auto mode = isMulticast(to.host) ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
+    if (const std::string network = broadcastOf(to.host); !network.empty()) {
+        why = ipv4Text(to.host) + " is the broadcast address of " + network
+            + ": sACN goes to a universe's multicast group (no host) or to one receiver";
+        return nullptr;
+    }
+    // Discovery has a group of its own: where the stream goes by multicast, so does it.
+    const bool multicast = isMulticast(to.host);
+    auto output = std::make_unique<SacnOutput>(
+        to.universe, static_cast<uint8_t>(config.priority), multicast);
+    const auto mode = multicast ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
     if (!output->socket().open(to.host, to.port, mode, to.path, "sACN", why))
         return nullptr;
     if (to.path.choice == NetPath::Choice::OnlyInterface)

@@ -115,13 +115,12 @@ int UdpSender::watchLink(Clock::time_point now)
         return DAS_OK; // gone or renamed: the sends tell
     m_via.up = request.ifr_flags & IFF_UP;
     m_via.running = request.ifr_flags & IFF_RUNNING;
-    // Two looks a second apart, so that a link that drops for a moment and comes back is no fault.
-    const bool missing = lacksLink(m_via);
-    if (missing && m_linkMissing) {
+    // The look before was a second ago and found the link, so one look without it means the
+    // lights have had nothing for up to a second: the operator must see it now, mid-show.
+    if (lacksLink(m_via)) {
         stopped("stops: " + noLinkText(m_via));
         return DAS_E_IO;
     }
-    m_linkMissing = missing;
     return DAS_OK;
 }
 
@@ -129,6 +128,13 @@ void UdpSender::stopped(const std::string &what)
 {
     printDiagnostic(m_what + " to " + ipv4Text(ntohl(m_destination.sin_addr.s_addr)) + ":"
         + std::to_string(ntohs(m_destination.sin_port)) + " " + what);
+}
+
+void UdpSender::sendAside(std::span<const uint8_t> datagram, uint32_t host, uint16_t port) const
+{
+    const sockaddr_in to { AF_INET, htons(port), { htonl(host) }, {} };
+    ::sendto(m_fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+        reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }
 
 bool isTransientSendError(int error)

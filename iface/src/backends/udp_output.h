@@ -46,10 +46,14 @@ public:
     // send at all, nothing has left for a second, or the interface has had no link for one.
     int send(std::span<const uint8_t> datagram);
 
+    // Sends one datagram to another `host`:`port` by the same socket, once, without waiting or
+    // counting it: the stream's own sends tell whether the way out works.
+    void sendAside(std::span<const uint8_t> datagram, uint32_t host, uint16_t port) const;
+
 private:
     using Clock = std::chrono::steady_clock;
     // The look at the way out's link, due once a second (frames to a device without carrier
-    // leave without an error): DAS_E_IO when it was missing at this look and the one before.
+    // leave without an error): DAS_E_IO when this look finds it missing.
     int watchLink(Clock::time_point now);
     void stopped(const std::string &what); // one stderr line: the destination, then `what`
 
@@ -59,7 +63,6 @@ private:
     SendFailures m_failures;
     NetInterface m_via; // watched when it has a name
     Clock::time_point m_nextLook {};
-    bool m_linkMissing = false; // at the last look
 };
 
 // Whether a sendto() error leaves the socket usable (the frame is simply lost, like any UDP

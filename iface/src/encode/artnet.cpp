@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
 
 namespace das {
@@ -15,7 +16,7 @@ constexpr uint16_t kOpPoll = 0x2000;
 constexpr uint16_t kOpPollReply = 0x2100;
 constexpr std::size_t kShortNameAt = 26, kShortNameSize = 18;
 constexpr std::size_t kLongNameAt = 44, kLongNameSize = 64;
-constexpr std::size_t kNumPortsAt = 172, kPortTypesAt = 174, kSwOutAt = 190;
+constexpr std::size_t kNumPortsAt = 172, kPortTypesAt = 174, kSwOutAt = 190, kBindIndexAt = 211;
 constexpr uint8_t kPortCanOutput = 0x80;
 
 // A NUL-terminated text field, or all of it when it has no NUL.
@@ -76,7 +77,34 @@ std::optional<ArtNode> parseArtPollReply(std::span<const uint8_t> packet)
     for (unsigned i = 0; i < ports; ++i)
         if (packet[kPortTypesAt + i] & kPortCanOutput)
             node.outputs.push_back(uint16_t(base | (packet[kSwOutAt + i] & 0x0f)));
+    std::sort(node.outputs.begin(), node.outputs.end());
+    node.outputs.erase(std::unique(node.outputs.begin(), node.outputs.end()), node.outputs.end());
+    node.bindIndex = packet.size() > kBindIndexAt ? packet[kBindIndexAt] : 0;
     return node;
+}
+
+void mergeArtNode(std::vector<ArtNode> &nodes, ArtNode reply)
+{
+    const auto known = std::find_if(nodes.begin(), nodes.end(),
+        [&](const ArtNode &node) { return node.address == reply.address; });
+    if (known == nodes.end()) {
+        nodes.push_back(std::move(reply));
+        return;
+    }
+    std::vector<uint16_t> outputs;
+    std::set_union(known->outputs.begin(), known->outputs.end(), reply.outputs.begin(),
+        reply.outputs.end(), std::back_inserter(outputs));
+    if (reply.bindIndex < known->bindIndex)
+        *known = std::move(reply);
+    known->outputs = std::move(outputs);
+}
+
+std::optional<uint16_t> parseArtDmx(std::span<const uint8_t> packet)
+{
+    if (packet.size() < 18 || !std::equal(kArtNetId.begin(), kArtNetId.end(), packet.begin())
+        || packet[8] != (kOpDmx & 0xff) || packet[9] != kOpDmx >> 8)
+        return std::nullopt;
+    return uint16_t((packet[15] & 0x7f) << 8 | packet[14]); // Net, then Sub-Net and Universe
 }
 
 } // namespace das

@@ -38,10 +38,19 @@ struct ArtNode
 {
     uint32_t address = 0; // host order, as the node gives it
     std::string shortName, longName; // up to 17 and 63 bytes, as sent (no NUL)
-    std::vector<uint16_t> outputs; // the port-addresses of its output ports
+    std::vector<uint16_t> outputs; // the port-addresses of its output ports, ascending
+    uint8_t bindIndex = 0; // which group of its ports a reply tells of (0: the reply does not say)
 };
 
 // Reads an ArtPollReply; nullopt for any other packet, or one too short to be one.
 std::optional<ArtNode> parseArtPollReply(std::span<const uint8_t> packet);
+
+// Adds one reply to `nodes`: a node with more ports than one reply holds answers once per group
+// of them, all from its one address, so replies of the same address make one node with all their
+// port-addresses, named as its lowest BindIndex names it.
+void mergeArtNode(std::vector<ArtNode> &nodes, ArtNode reply);
+
+// The port-address an ArtDmx packet is for; nullopt for any other packet.
+std::optional<uint16_t> parseArtDmx(std::span<const uint8_t> packet);
 
 } // namespace das

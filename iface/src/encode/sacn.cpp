@@ -2,7 +2,11 @@
 // flags-and-length word that counts from itself to the end of the packet.
 #include "encode/sacn.h"
 
+#include "encode/wire_text.h"
+
 #include <algorithm>
+#include <bit>
+#include <vector>
 
 namespace das {
 
@@ -11,7 +15,10 @@ namespace {
 constexpr std::array<uint8_t, 12> kAcnPacketId
     = { 'A', 'S', 'C', '-', 'E', '1', '.', '1', '7', 0, 0, 0 };
 constexpr uint32_t kVectorRootData = 0x00000004;
+constexpr uint32_t kVectorRootExtended = 0x00000008;
 constexpr uint32_t kVectorFramingData = 0x00000002;
+constexpr uint32_t kVectorFramingDiscovery = 0x00000002;
+constexpr uint32_t kVectorDiscoveryList = 0x00000001;
 constexpr uint8_t kVectorDmpSetProperty = 0x02;
 constexpr uint8_t kDmpAddressAndDataType = 0xa1;
 
@@ -19,23 +26,80 @@ constexpr std::size_t kRootLayerAt = 16;
 constexpr std::size_t kFramingLayerAt = 38;
 constexpr std::size_t kDmpLayerAt = 115;
 constexpr std::size_t kSourceNameAt = 44;
+constexpr std::size_t kDiscoveryLayerAt = 112;
 
-void put16(std::span<uint8_t, kSacnPacketSize> out, std::size_t at, uint16_t value)
+// Our own namespace for name-based CIDs, so that no other program's UUIDs can equal ours.
+constexpr Cid kCidNamespace = { 0x57, 0x68, 0x37, 0x81, 0x77, 0xc7, 0x43, 0xd6, 0x81, 0x9a, 0xa0,
+    0xf3, 0x95, 0xd8, 0xb7, 0x1e };
+
+void put16(std::span<uint8_t> out, std::size_t at, uint16_t value)
 {
     out[at] = static_cast<uint8_t>(value >> 8);
     out[at + 1] = static_cast<uint8_t>(value);
 }
 
-void put32(std::span<uint8_t, kSacnPacketSize> out, std::size_t at, uint32_t value)
+void put32(std::span<uint8_t> out, std::size_t at, uint32_t value)
 {
     put16(out, at, static_cast<uint16_t>(value >> 16));
     put16(out, at + 2, static_cast<uint16_t>(value));
 }
 
 // Top nibble 0x7 (vector, header and data all present), then the 12-bit length.
-void putFlagsAndLength(std::span<uint8_t, kSacnPacketSize> out, std::size_t at)
+void putFlagsAndLength(std::span<uint8_t> out, std::size_t at)
 {
-    put16(out, at, static_cast<uint16_t>(0x7000 | (kSacnPacketSize - at)));
+    put16(out, at, static_cast<uint16_t>(0x7000 | (out.size() - at)));
+}
+
+// The root layer and the framing layer's vector and source name, alike in both packets.
+void putHead(
+    std::span<uint8_t> out, const SacnSource &source, uint32_t rootVector, uint32_t framingVector)
+{
+    put16(out, 0, 0x0010); // preamble size
+    put16(out, 2, 0x0000); // post-amble size
+    std::copy(kAcnPacketId.begin(), kAcnPacketId.end(), out.begin() + 4);
+    putFlagsAndLength(out, kRootLayerAt);
+    put32(out, 18, rootVector);
+    std::copy(source.cid.begin(), source.cid.end(), out.begin() + 22);
+    putFlagsAndLength(out, kFramingLayerAt);
+    put32(out, 40, framingVector);
+    const auto name = cutUtf8(source.name, kSacnSourceNameSize - 1);
+    auto nameEnd = std::copy(name.begin(), name.end(), out.begin() + kSourceNameAt);
+    std::fill(nameEnd, out.begin() + kSourceNameAt + kSacnSourceNameSize, 0);
+}
+
+// SHA-1, which name-based UUIDs are defined over; only ever run on a few dozen bytes at an open.
+std::array<uint8_t, 20> sha1(std::vector<uint8_t> message)
+{
+    const uint64_t bits = uint64_t(message.size()) * 8;
+    message.push_back(0x80);
+    while (message.size() % 64 != 56)
+        message.push_back(0);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        message.push_back(static_cast<uint8_t>(bits >> shift));
+    uint32_t h[5] = { 0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0 };
+    for (std::size_t block = 0; block < message.size(); block += 64) {
+        uint32_t w[80];
+        for (int i = 0; i < 16; ++i)
+            w[i] = uint32_t(message[block + 4 * i]) << 24
+                | uint32_t(message[block + 4 * i + 1]) << 16
+                | uint32_t(message[block + 4 * i + 2]) << 8 | message[block + 4 * i + 3];
+        for (int i = 16; i < 80; ++i)
+            w[i] = std::rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+        for (int i = 0; i < 80; ++i) {
+            const uint32_t f = i < 20 ? ((b & c) | (~b & d)) + 0x5a827999
+                : i < 40              ? (b ^ c ^ d) + 0x6ed9eba1
+                : i < 60              ? ((b & c) | (b & d) | (c & d)) + 0x8f1bbcdc
+                                      : (b ^ c ^ d) + 0xca62c1d6;
+            const uint32_t next = std::rotl(a, 5) + f + e + w[i];
+            e = d, d = c, c = std::rotl(b, 30), b = a, a = next;
+        }
+        h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+    }
+    std::array<uint8_t, 20> digest;
+    for (std::size_t i = 0; i < digest.size(); ++i)
+        digest[i] = static_cast<uint8_t>(h[i / 4] >> (24 - 8 * (i % 4)));
+    return digest;
 }
 
 } // namespace
@@ -43,20 +107,7 @@ void putFlagsAndLength(std::span<uint8_t, kSacnPacketSize> out, std::size_t at)
 void encodeSacnData(std::span<uint8_t, kSacnPacketSize> out, const SacnSource &source,
     uint8_t sequence, uint8_t options, Frame levels)
 {
-    // Root layer.
-    put16(out, 0, 0x0010); // preamble size
-    put16(out, 2, 0x0000); // post-amble size
-    std::copy(kAcnPacketId.begin(), kAcnPacketId.end(), out.begin() + 4);
-    putFlagsAndLength(out, kRootLayerAt);
-    put32(out, 18, kVectorRootData);
-    std::copy(source.cid.begin(), source.cid.end(), out.begin() + 22);
-
-    // Framing layer.
-    putFlagsAndLength(out, kFramingLayerAt);
-    put32(out, 40, kVectorFramingData);
-    const auto name = source.name.substr(0, kSacnSourceNameSize - 1);
-    auto nameEnd = std::copy(name.begin(), name.end(), out.begin() + kSourceNameAt);
-    std::fill(nameEnd, out.begin() + kSourceNameAt + kSacnSourceNameSize, 0);
+    putHead(out, source, kVectorRootData, kVectorFramingData);
     out[108] = source.priority;
     put16(out, 109, 0); // synchronization address: not synchronized
     out[111] = sequence;
@@ -72,6 +123,34 @@ void encodeSacnData(std::span<uint8_t, kSacnPacketSize> out, const SacnSource &s
     put16(out, 123, kFrameSize + 1); // property value count: START code + slots
     out[125] = 0x00; // START code: dimmer levels
     std::copy(levels.begin(), levels.end(), out.begin() + 126);
+}
+
+void encodeSacnDiscovery(std::span<uint8_t, kSacnDiscoverySize> out, const SacnSource &source)
+{
+    putHead(out, source, kVectorRootExtended, kVectorFramingDiscovery);
+    put32(out, 108, 0); // reserved
+    putFlagsAndLength(out, kDiscoveryLayerAt);
+    put32(out, 114, kVectorDiscoveryList);
+    out[118] = 0; // this page
+    out[119] = 0; // the last page
+    put16(out, 120, source.universe);
+}
+
+Cid makeUuidV5(const Cid &space, std::string_view name)
+{
+    std::vector<uint8_t> message(space.begin(), space.end());
+    message.insert(message.end(), name.begin(), name.end());
+    const auto digest = sha1(std::move(message));
+    Cid uuid;
+    std::copy_n(digest.begin(), uuid.size(), uuid.begin());
+    uuid[6] = static_cast<uint8_t>((uuid[6] & 0x0f) | 0x50);
+    uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3f) | 0x80);
+    return uuid;
+}
+
+Cid sacnSourceCid(std::string_view machineId, unsigned uid)
+{
+    return makeUuidV5(kCidNamespace, std::string(machineId) + "/" + std::to_string(uid));
 }
 
 std::optional<SacnHeard> parseSacnData(std::span<const uint8_t> packet)

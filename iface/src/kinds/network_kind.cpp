@@ -14,14 +14,19 @@ namespace das {
 namespace {
 
 // The options after the first comma of a network output: if=INTERFACE, and for sACN
-// priority=P. Each at most once.
+// priority=P. Each at most once, none empty: a comma too many is a typing slip to show.
 bool parseOptions(std::string_view options, OutputConfig &config, std::string &why)
 {
     bool seenInterface = false, seenPriority = false;
-    while (!options.empty()) {
+    for (bool more = true; more;) {
         const auto comma = options.find(',');
         const std::string_view option = options.substr(0, comma);
-        options.remove_prefix(comma == std::string_view::npos ? options.size() : comma + 1);
+        more = comma != std::string_view::npos;
+        options.remove_prefix(more ? comma + 1 : options.size());
+        if (option.empty()) {
+            why = "empty option (a comma too many?)";
+            return false;
+        }
         const auto equals = option.find('=');
         const std::string_view name = option.substr(0, equals);
         const std::string_view value
