@@ -110,6 +110,19 @@ std::vector<uint32_t> localAddresses()
     return addresses;
 }
 
+std::string broadcastOf(uint32_t host)
+{
+    if (host == 0xffffffffu)
+        return "every network";
+    for (const NetInterface &device : netInterfaces())
+        for (const NetAddress &one : device.addresses)
+            // Networks of one or two addresses have no broadcast address.
+            if (one.netmask < 0xfffffffeu && host == (one.address | ~one.netmask))
+                return device.name + "'s network " + ipv4Text(one.address & one.netmask) + "/"
+                    + std::to_string(std::popcount(one.netmask));
+    return "";
+}
+
 std::string interfaceList(const std::vector<NetInterface> &interfaces)
 {
     std::string list;

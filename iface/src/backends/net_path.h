@@ -38,6 +38,10 @@ std::vector<NetInterface> netInterfaces();
 // Every IPv4 address of this machine (this network namespace), loopback's too, host order.
 std::vector<uint32_t> localAddresses();
 
+// What `host` (host order) is the broadcast address of: a device of this machine whose network it
+// ends, "every network" for 255.255.255.255, or empty when it is none of these.
+std::string broadcastOf(uint32_t host);
+
 // "eth1 10.0.0.5 and 2.0.0.5, eth2 no IPv4 address, wlan0 192.168.1.20 (no link)", or "none".
 std::string interfaceList(const std::vector<NetInterface> &interfaces);
 

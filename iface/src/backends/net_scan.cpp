@@ -15,7 +15,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
-#include <ifaddrs.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -87,47 +86,7 @@ struct Source
     uint32_t from = 0;
 };
 
-// Calls `each` with the address, netmask and interface of every IPv4 address of this machine.
-template <typename Each> void forEachAddress(Each each)
-{
-    ifaddrs *list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return;
-    for (const ifaddrs *at = list; at; at = at->ifa_next)
-        if (at->ifa_addr && at->ifa_addr->sa_family == AF_INET && at->ifa_netmask) {
-            const auto address = [](const sockaddr *sa) {
-                return ntohl(reinterpret_cast<const sockaddr_in *>(sa)->sin_addr.s_addr);
-            };
-            const std::string name = at->ifa_name;
-            // A label ("eth0:1") names an address, not a device.
-            each(address(at->ifa_addr), address(at->ifa_netmask), name.substr(0, name.find(':')));
-        }
-    ::freeifaddrs(list);
-}
-
 } // namespace
-
-std::vector<uint32_t> localAddresses()
-{
-    std::vector<uint32_t> addresses;
-    forEachAddress(
-        [&](uint32_t address, uint32_t, const std::string &) { addresses.push_back(address); });
-    return addresses;
-}
-
-std::string broadcastOf(uint32_t host)
-{
-    if (host == 0xffffffffu)
-        return "every network";
-    std::string network;
-    forEachAddress([&](uint32_t address, uint32_t mask, const std::string &name) {
-        // Networks of one or two addresses have no broadcast address.
-        if (network.empty() && mask < 0xfffffffeu && host == (address | ~mask))
-            network = name + "'s network " + ipv4Text(address & mask) + "/"
-                + std::to_string(std::popcount(mask));
-    });
-    return network;
-}
 
 std::string udpPortHolder(uint16_t port)
 {

@@ -32,11 +32,4 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
 // be told, or empty when the port is free.
 std::string udpPortHolder(uint16_t port);
 
-// Every IPv4 address of this machine, host order.
-std::vector<uint32_t> localAddresses();
-
-// What `host` (host order) is the broadcast address of: an interface of this machine whose
-// network it ends, "every network" for 255.255.255.255, or empty when it is none of these.
-std::string broadcastOf(uint32_t host);
-
 } // namespace das

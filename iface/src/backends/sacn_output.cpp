@@ -2,7 +2,7 @@
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
 #include "backend.h"
-#include "backends/net_scan.h"
+#include "backends/net_path.h"
 #include "backends/udp_output.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"

@@ -115,12 +115,13 @@ int UdpSender::watchLink(Clock::time_point now)
         return DAS_OK; // gone or renamed: the sends tell
     m_via.up = request.ifr_flags & IFF_UP;
     m_via.running = request.ifr_flags & IFF_RUNNING;
-    // The look before was a second ago and found the link, so one look without it means the
-    // lights have had nothing for up to a second: the operator must see it now, mid-show.
-    if (lacksLink(m_via)) {
+    // Two looks a second apart, so that a link that drops for a moment and comes back is no fault.
+    const bool missing = lacksLink(m_via);
+    if (missing && m_linkMissing) {
         stopped("stops: " + noLinkText(m_via));
         return DAS_E_IO;
     }
+    m_linkMissing = missing;
     return DAS_OK;
 }
 

@@ -53,7 +53,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     // The look at the way out's link, due once a second (frames to a device without carrier
-    // leave without an error): DAS_E_IO when this look finds it missing.
+    // leave without an error): DAS_E_IO when it was missing at this look and the one before.
     int watchLink(Clock::time_point now);
     void stopped(const std::string &what); // one stderr line: the destination, then `what`
 
@@ -63,6 +63,7 @@ private:
     SendFailures m_failures;
     NetInterface m_via; // watched when it has a name
     Clock::time_point m_nextLook {};
+    bool m_linkMissing = false; // at the last look
 };
 
 // Whether a sendto() error leaves the socket usable (the frame is simply lost, like any UDP
