@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -19,36 +20,34 @@ int main(int argc, char **argv)
     const sigset_t none {};
     sigprocmask(SIG_SETMASK, &none, nullptr);
     std::signal(SIGPIPE, SIG_DFL);
-    const std::map<std::string, int> commands { { "open", DAS_CMD_OPEN }, { "close", DAS_CMD_CLOSE },
-        { "start", DAS_CMD_START }, { "send", DAS_CMD_SEND } };
+    const std::map<std::string, int> commands { { "open", DAS_CMD_OPEN },
+        { "close", DAS_CMD_CLOSE }, { "start", DAS_CMD_START }, { "send", DAS_CMD_SEND } };
     uint8_t frame[DAS_FRAME_SIZE];
     for (int i = 0; i < DAS_FRAME_SIZE; ++i)
         frame[i] = uint8_t(i);
     std::string results;
-    const auto call = [&](int command, int length, bool withFrame) {
-        results += std::to_string(DasCall(command, length, withFrame ? frame : nullptr)) + " ";
-    };
     for (int i = 1, sent = 0; i < argc; ++i) {
         const std::string step = argv[i], name = step.substr(0, step.find(':'));
-        const std::string argument = name.size() < step.size() ? step.substr(name.size() + 1) : "";
-        if (name == "sh")
+        const std::string argument = step.substr(std::min(step.size(), name.size() + 1));
+        if (name == "sh") {
             (void)!std::system(argument.c_str());
-        else if (name == "frames")
-            for (int n = std::stoi(argument); n > 0; --n, ++sent) {
-                frame[0] = uint8_t(sent >> 8), frame[1] = uint8_t(sent);
-                call(DAS_CMD_SEND, DAS_FRAME_SIZE, true);
-            }
-        else if (const int command = commands.contains(name) ? commands.at(name)
-                     : name.starts_with("command")       ? std::stoi(name.substr(7))
-                                                         : -1;
-                 command >= 0)
-            call(command,
-                argument.empty() || argument == "nobuffer"
-                    ? (command == DAS_CMD_SEND ? DAS_FRAME_SIZE : 0)
-                    : std::stoi(argument),
-                argument != "nobuffer");
-        else
+            continue;
+        }
+        const int command = commands.contains(name) ? commands.at(name)
+            : name.starts_with("command")           ? std::stoi(name.substr(7))
+            : name == "frames"                      ? DAS_CMD_SEND
+                                                    : -1;
+        const int length = argument.empty() || argument == "nobuffer" || name == "frames"
+            ? (command == DAS_CMD_SEND ? DAS_FRAME_SIZE : 0)
+            : std::stoi(argument);
+        if (command < 0)
             return std::fprintf(stderr, "no such step: %s\n", argv[i]), 2;
+        for (int n = name == "frames" ? std::stoi(argument) : 1; n > 0; --n) {
+            if (name == "frames")
+                frame[0] = uint8_t(sent >> 8), frame[1] = uint8_t(sent), ++sent;
+            const bool withFrame = argument != "nobuffer";
+            results += std::to_string(DasCall(command, length, withFrame ? frame : nullptr)) + " ";
+        }
     }
     std::fprintf(stderr, "%s\n", results.c_str());
 }

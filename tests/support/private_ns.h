@@ -1,10 +1,7 @@
 // Namespaces of a test's own: network ones for its receivers, mount ones for a /dev of its own.
 #pragma once
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -29,27 +26,26 @@ inline int g_refusals = -1; // in the child: where refuse() says why
 // without CAP_SYS_ADMIN, a chroot whose "/" is no mount) or `body` refuses. The child has 60 s.
 inline void inPrivate(int namespaces, const std::string &setUp, const std::function<void()> &body)
 {
-    int pipeEnds[2];
-    ASSERT_EQ(pipe(pipeEnds), 0);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
     fflush(stdout);
     const pid_t child = fork();
     if (child == 0) {
-        alarm(60);
-        close(pipeEnds[0]);
-        g_refusals = pipeEnds[1];
-        const std::string kind = namespaces == CLONE_NEWNET ? "network" : "mount";
+        alarm(60), close(ends[0]), g_refusals = ends[1];
+        const std::string no = namespaces == CLONE_NEWNET ? "no private network namespace here: "
+                                                          : "no private mount namespace here: ";
         if (unshare(namespaces) != 0)
-            refuse("no private " + kind + " namespace here: " + std::strerror(errno));
+            refuse(no + std::strerror(errno));
         if (!setUp.empty() && std::system(setUp.c_str()) != 0)
-            refuse("no private " + kind + " namespace here: its set-up failed, as said above");
+            refuse(no + "its set-up failed, as said above");
         body();
         fflush(stdout);
         _exit(testing::Test::HasFailure() ? 1 : 0);
     }
-    close(pipeEnds[1]);
+    close(ends[1]);
     std::string why(512, '\0');
-    why.resize(size_t(std::max<ssize_t>(read(pipeEnds[0], why.data(), why.size()), 0)));
-    close(pipeEnds[0]);
+    why.resize(size_t(std::max<ssize_t>(read(ends[0], why.data(), why.size()), 0)));
+    close(ends[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77 && !why.empty())
