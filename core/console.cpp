@@ -7,8 +7,11 @@ namespace core {
 
 namespace {
 
-// Max - Position as the frame holds it: 8 bits, so a full-range channel fader gives 0-255.
-uint8_t levelOf(const Slider &slider) { return static_cast<uint8_t>(slider.Max() - slider.Position()); }
+// A slider's value counts up from its bottom (Position 0 is its top). A channel fader's value is
+// its level, which the frame holds in 8 bits: a full-range fader gives 0-255.
+int valueOf(const Slider &slider) { return slider.Max() - slider.Position(); }
+void setValue(Slider &slider, int value) { slider.SetPosition(slider.Max() - value); }
+uint8_t levelOf(const Slider &slider) { return static_cast<uint8_t>(valueOf(slider)); }
 
 constexpr std::string_view kCaptionOpening = "DAS ON";
 constexpr std::string_view kCaptionOpen = "DAS OK";
@@ -37,20 +40,20 @@ void faderChanged(const FaderBank &bank, int k)
 
 void percentChanged(const Slider &slider, Panel &panel, int32_t &percentValue)
 {
-    percentValue = slider.Max() - slider.Position();
+    percentValue = valueOf(slider);
     panel.SetText(IntToStr(percentValue));
 }
 
 void fadersIntoFrame(const FaderBank &bank)
 {
     for (int k = 1; k <= kFaders; ++k)
-        bank.dmxBuf[bank.pageTop + k - 1] = static_cast<uint8_t>(255 - bank.sliders[k - 1]->Position());
+        bank.dmxBuf[bank.pageTop + k - 1] = levelOf(*bank.sliders[k - 1]);
 }
 
 void frameIntoFaders(const FaderBank &bank)
 {
     for (int k = 1; k <= kFaders; ++k)
-        bank.sliders[k - 1]->SetPosition(255 - bank.dmxBuf[bank.pageTop + k - 1]);
+        setValue(*bank.sliders[k - 1], bank.dmxBuf[bank.pageTop + k - 1]);
 }
 
 void pageSelected(const FaderBank &bank, Panel &pageLabel, const Button &pageButton, int n)

@@ -2,7 +2,7 @@
 // selection, Clear, the interface toggle and the periodic send.
 #pragma once
 
-#include "controls.h"
+#include "control_interfaces.h"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // only; each implements the console's control interface directly.
 #pragma once
 
-#include "controls.h"
+#include "control_interfaces.h"
 
 #include <QLabel>
 #include <QScrollBar>

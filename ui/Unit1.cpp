@@ -2,7 +2,6 @@
 // and hands each handler's work to the console logic.
 #include "Unit1.h"
 
-#include "SysUtils.h"
 #include "dashard.h"
 
 #include <QIcon>
@@ -167,9 +166,9 @@ void TForm1::createControls()
     Panel17->SetBounds(32, 120, 33, 17);
     Panel17->SetText("0");
 
-    const std::array<TSpeedButton *, core::kPages> pageButtons { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11, SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17, SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23, SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29, SpeedButton30, SpeedButton31, SpeedButton32 };
+    m_pageButtons = { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11, SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17, SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23, SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29, SpeedButton30, SpeedButton31, SpeedButton32 };
     for (int n = 1; n <= core::kPages; ++n) {
-        TSpeedButton *button = pageButtons[n - 1];
+        TSpeedButton *button = m_pageButtons[n - 1];
         button->SetBounds(152 + 56 * ((n - 1) % 8), 8 + 24 * ((n - 1) / 8), 57, 17);
         button->SetFlat(true);
         button->SetText(kPageCaptions[n - 1]);
@@ -197,13 +196,14 @@ void TForm1::createControls()
 void TForm1::wireEvents()
 {
     static constexpr std::array<Handler, 17> changeHandlers { &TForm1::ScrollBar1Change, &TForm1::ScrollBar2Change, &TForm1::ScrollBar3Change, &TForm1::ScrollBar4Change, &TForm1::ScrollBar5Change, &TForm1::ScrollBar6Change, &TForm1::ScrollBar7Change, &TForm1::ScrollBar8Change, &TForm1::ScrollBar9Change, &TForm1::ScrollBar10Change, &TForm1::ScrollBar11Change, &TForm1::ScrollBar12Change, &TForm1::ScrollBar13Change, &TForm1::ScrollBar14Change, &TForm1::ScrollBar15Change, &TForm1::ScrollBar16Change, &TForm1::ScrollBar17Change };
-    static constexpr std::array<Handler, 34> clickHandlers { &TForm1::SpeedButton1Click, &TForm1::SpeedButton2Click, &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click, &TForm1::SpeedButton5Click, &TForm1::SpeedButton6Click, &TForm1::SpeedButton7Click, &TForm1::SpeedButton8Click, &TForm1::SpeedButton9Click, &TForm1::SpeedButton10Click, &TForm1::SpeedButton11Click, &TForm1::SpeedButton12Click, &TForm1::SpeedButton13Click, &TForm1::SpeedButton14Click, &TForm1::SpeedButton15Click, &TForm1::SpeedButton16Click, &TForm1::SpeedButton17Click, &TForm1::SpeedButton18Click, &TForm1::SpeedButton19Click, &TForm1::SpeedButton20Click, &TForm1::SpeedButton21Click, &TForm1::SpeedButton22Click, &TForm1::SpeedButton23Click, &TForm1::SpeedButton24Click, &TForm1::SpeedButton25Click, &TForm1::SpeedButton26Click, &TForm1::SpeedButton27Click, &TForm1::SpeedButton28Click, &TForm1::SpeedButton29Click, &TForm1::SpeedButton30Click, &TForm1::SpeedButton31Click, &TForm1::SpeedButton32Click, &TForm1::SpeedButton33Click, &TForm1::SpeedButton34Click };
+    static constexpr std::array<Handler, core::kPages> pageHandlers { &TForm1::SpeedButton1Click, &TForm1::SpeedButton2Click, &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click, &TForm1::SpeedButton5Click, &TForm1::SpeedButton6Click, &TForm1::SpeedButton7Click, &TForm1::SpeedButton8Click, &TForm1::SpeedButton9Click, &TForm1::SpeedButton10Click, &TForm1::SpeedButton11Click, &TForm1::SpeedButton12Click, &TForm1::SpeedButton13Click, &TForm1::SpeedButton14Click, &TForm1::SpeedButton15Click, &TForm1::SpeedButton16Click, &TForm1::SpeedButton17Click, &TForm1::SpeedButton18Click, &TForm1::SpeedButton19Click, &TForm1::SpeedButton20Click, &TForm1::SpeedButton21Click, &TForm1::SpeedButton22Click, &TForm1::SpeedButton23Click, &TForm1::SpeedButton24Click, &TForm1::SpeedButton25Click, &TForm1::SpeedButton26Click, &TForm1::SpeedButton27Click, &TForm1::SpeedButton28Click, &TForm1::SpeedButton29Click, &TForm1::SpeedButton30Click, &TForm1::SpeedButton31Click, &TForm1::SpeedButton32Click };
     const std::array<TScrollBar *, 17> scrollBars { ScrollBar1, ScrollBar2, ScrollBar3, ScrollBar4, ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11, ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16, ScrollBar17 };
-    const std::array<TSpeedButton *, 34> speedButtons { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11, SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17, SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23, SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29, SpeedButton30, SpeedButton31, SpeedButton32, SpeedButton33, SpeedButton34 };
     for (std::size_t i = 0; i < scrollBars.size(); ++i)
         scrollBars[i]->OnChange = [this, h = changeHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
-    for (std::size_t i = 0; i < speedButtons.size(); ++i)
-        speedButtons[i]->OnClick = [this, h = clickHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
+    for (std::size_t i = 0; i < m_pageButtons.size(); ++i)
+        m_pageButtons[i]->OnClick = [this, h = pageHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
+    SpeedButton33->OnClick = [this](TObject *Sender) { SpeedButton33Click(Sender); };
+    SpeedButton34->OnClick = [this](TObject *Sender) { SpeedButton34Click(Sender); };
     Timer1->OnTimer = [this](TObject *Sender) { Timer1Timer(Sender); };
 }
 
@@ -242,8 +242,7 @@ void TForm1::dmx512in() { core::frameIntoFaders(m_bank); }
 
 void TForm1::pageClick(int n)
 {
-    const std::array<TSpeedButton *, core::kPages> pageButtons { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11, SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17, SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23, SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29, SpeedButton30, SpeedButton31, SpeedButton32 };
-    core::pageSelected(m_bank, *Panel18, *pageButtons[n - 1], n);
+    core::pageSelected(m_bank, *Panel18, *m_pageButtons[n - 1], n);
 }
 
 #define PAGE_HANDLER(n) \

@@ -1,9 +1,19 @@
 // The console's main window: its controls, its frame of 512 levels and its event handlers.
+// The numbered controls:
+//   ScrollBar1-16    the channel faders of the page on show, level 255 at the top
+//   Panel1-16        the level of the fader below each
+//   ScrollBar17      the 0-100 fader, its value in Panel17; it acts on no channel
+//   Panel18          the page on show, captioned as its page button
+//   SpeedButton1-32  the pages of 16 channels ("001-016" to "497-512"), four rows of eight
+//   SpeedButton33    Clear: every channel of every page to 0, sent at once
+//   SpeedButton34    the output toggle: opens and closes the output, its caption says how it went
+//   Timer1           sends the frame every 100 ms
 #pragma once
 
 #include "Forms.h"
 #include "console.h"
 
+#include <array>
 #include <cstdint>
 
 class TForm1 : public TForm
@@ -152,6 +162,7 @@ private:
     void pageClick(int n);    // shared body of the 32 page handlers
 
     core::FaderBank m_bank;
+    std::array<TSpeedButton *, core::kPages> m_pageButtons {}; // SpeedButton1-32
 };
 
 extern TForm1 *Form1;

@@ -2,6 +2,7 @@
 #include "dispatcher.h"
 
 #include "dashard.h"
+#include "diagnostic.h"
 #include "output_kind.h"
 #include "output_setting.h"
 #include "trace.h"

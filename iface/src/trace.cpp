@@ -2,6 +2,7 @@
 #include "trace.h"
 
 #include "backend.h"
+#include "diagnostic.h"
 
 #include <cerrno>
 #include <charconv>
@@ -26,43 +27,6 @@ namespace {
 constexpr std::size_t kTraceFileMax = DASHARD_TRACE_FILE_MAX;
 static_assert(kTraceFileMax >= kTraceLineMax, "a trace file must hold at least one line");
 constexpr int64_t kLookMicros = 1'000'000;
-
-// Writes all of `text`, resuming after a signal or a short write. 0, or the errno that stopped it.
-int writeLoop(int fd, const char *text, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, text, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        text += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
-
-// writeLoop for a descriptor that may be a pipe, FIFO or socket, whose reader may have gone: that
-// gives EPIPE and no SIGPIPE. The signal's default action would end the program, and a library
-// may not change the process's handling of it, so it is blocked in this thread for the write and
-// one it raised is taken before the mask is restored.
-int writeAllNoSigpipe(int fd, const char *text, std::size_t size)
-{
-    sigset_t pipeSignal, before, pending;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
-    // One already pending belongs to someone else and stays for them.
-    const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE);
-    const int error = writeLoop(fd, text, size);
-    if (error == EPIPE && !pendingBefore) {
-        const timespec now {};
-        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) { }
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return error;
-}
 
 char *putNumber(char *at, char *end, int64_t value) { return std::to_chars(at, end, value).ptr; }
 
@@ -94,14 +58,6 @@ std::size_t formatTraceLine(std::span<char, kTraceLineMax> out, int64_t micros, 
     }
     *at++ = '\n';
     return static_cast<std::size_t>(at - out.data());
-}
-
-void printDiagnostic(std::string_view message)
-{
-    std::string line = "dashard: ";
-    line.append(message);
-    line.push_back('\n');
-    writeAllNoSigpipe(STDERR_FILENO, line.data(), line.size());
 }
 
 Trace::~Trace()

