@@ -13,13 +13,18 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work # Qt's runtime folder, not left in /tmp
-# The checkout as it is, without its build folders and packages made from it.
-mkdir "$work/brivane" && tar -C "$src" --exclude-vcs --exclude='./build*' --exclude=./out --exclude=./obj-\* -cf - . |
-    tar -C "$work/brivane" -xf - || fail "cannot copy the checkout"
-echo "dpkg-buildpackage -us -uc -b ($(date -u +%T))"
-(cd "$work/brivane" && DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
-    dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1 || fail "dpkg-buildpackage: $(tail -n 40 "$work/build.log")"
-grep -E 'tests passed|tests failed' "$work/build.log"
+if [ -n "${BRIVANE_DEBS:-}" ]; then
+    # Built already, from the build dependencies alone (scripts/debian-root --package).
+    cp "$BRIVANE_DEBS"/brivane*_* "$work/" && ln -s "$src" "$work/brivane" || fail "no packages in $BRIVANE_DEBS"
+else
+    # The checkout as it is, without its build folders and packages made from it.
+    mkdir "$work/brivane" && tar -C "$src" --exclude-vcs --exclude='./build*' --exclude=./out --exclude=./obj-\* \
+        -cf - . | tar -C "$work/brivane" -xf - || fail "cannot copy the checkout"
+    echo "dpkg-buildpackage -us -uc -b ($(date -u +%T))"
+    (cd "$work/brivane" && DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
+        dpkg-buildpackage -us -uc -b) >"$work/build.log" 2>&1 || fail "dpkg-buildpackage: $(tail -n 40 "$work/build.log")"
+    grep -E 'tests passed|tests failed' "$work/build.log"
+fi
 deb=$(ls "$work"/brivane_*.deb) && depends=$(dpkg-deb -f "$deb" Depends)
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/ //g')
 for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic; do
