@@ -3,6 +3,7 @@
 # declares (apt-get build-dep), and the tools the tests use beside them. As root it installs what
 # is missing; otherwise it prints the apt-get lines and stops. Every name is one that Debian 12 and
 # Debian 13 both have (libclang-rt-dev is the default clang's runtime on each).
+brivane_root=${brivane_root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 brivane_packages=(
     g++ dpkg-dev qt6-qpa-plugins ola libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick iproute2 util-linux weston xwayland qt6-wayland
