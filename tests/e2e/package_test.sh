@@ -8,7 +8,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d) installed=
 cleanup() {
-    [ -z "$installed" ] || DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq brivane >/dev/null
+    [ -z "$installed" ] || DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 purge -y -qq brivane >/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -78,7 +78,7 @@ echo "apt-get install, autopkgtest ($(date -u +%T))"
 # Installed by apt from the file, which needs no download once its dependencies are there; the
 # tests then run against the package as installed, with nothing fetched.
 installed=1
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/install.log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -qq "$deb" >"$work/install.log" 2>&1 ||
     fail "apt-get install: $(cat "$work/install.log")"
 autopkgtest -B "$work/brivane" -- null >"$work/autopkgtest.log" 2>&1 ||
     fail "autopkgtest: $(sed -n '/@@@@ summary/,$p' "$work/autopkgtest.log")"
