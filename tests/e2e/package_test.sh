@@ -38,7 +38,8 @@ dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 ! grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files" || fail "files outside /usr"
 for f in bin/brivane bin/brivane-check 'lib/[^/]+/brivane/libdashard\.so\.1' 'lib/[^/]+/brivane/libdashard-ola\.so' \
     share/applications/brivane{,-check}.desktop share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/brivane.png \
-    share/icons/hicolor/scalable/apps/brivane.svg lib/udev/rules.d/70-brivane.rules share/doc/brivane/copyright; do
+    share/icons/hicolor/scalable/apps/brivane.svg lib/udev/rules.d/70-brivane.rules share/doc/brivane/copyright \
+    share/metainfo/brivane.metainfo.xml; do
     grep -qxE "\./usr/$f" "$work/files" || fail "the package lacks /usr/$f"; done
 dpkg-deb -x "$deb" "$work/root" && cd "$work/root" || fail "dpkg-deb -x"
 # The output setting is a conffile of comments only, so the default holds.
