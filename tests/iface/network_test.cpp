@@ -29,7 +29,7 @@ using testsupport::dasOpen, testsupport::dasSend;
 const auto kRowName = [](const auto &row) { return std::string(row.param.name); };
 
 // Settings: each row the text and the fields it names as FIELD=VALUE (the others are not its
-// point and go unchecked), or "error: " and part of why not.
+// point and go unchecked), or "error: " and part of why not; each range's top, and one past it.
 struct ParseCase
 {
     const char *name, *text, *want;
@@ -46,6 +46,9 @@ const ParseCase kParse[] = {
     { "OlaUniverseZero", "ola@0", "universe=0" },
     { "OlaTopPastSacnRange", "ola@4294967295", "universe=4294967295" },
     { "OlaPastTheTop", "ola@4294967296", "error: universe out of range 0-4294967295" },
+    { "ArtNetPastTheTop", "artnet@32768", "error: universe out of range 0-32767" },
+    { "SacnPastTheTop", "sacn@64000", "error: universe out of range 1-63999" },
+    { "SacnZeroIsReserved", "sacn@0", "error: universe out of range 1-63999" },
 };
 using Parse = testing::TestWithParam<ParseCase>;
 TEST_P(Parse, GivesItsFieldsOrSaysWhy)
