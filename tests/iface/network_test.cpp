@@ -66,7 +66,8 @@ TEST_P(Parse, GivesItsFieldsOrSaysWhy)
         { "device", c->device } };
     std::istringstream named(want);
     for (std::string each; named >> each;)
-        EXPECT_EQ(field.at(each.substr(0, each.find('='))), each.substr(each.find('=') + 1));
+        EXPECT_EQ(field.at(each.substr(0, each.find('='))), each.substr(each.find('=') + 1))
+            << each;
 }
 INSTANTIATE_TEST_SUITE_P(Setting, Parse, testing::ValuesIn(kParse), kRowName);
 
