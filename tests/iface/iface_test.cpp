@@ -115,17 +115,9 @@ const Row kRows[] = {
         .command = "DASHARD_OUTPUT=dmx4all:/dev/ttyACM0 " + kOpen,
         .said = ": unknown output kind \"dmx4all\" (accepted forms: ", .results = { DAS_E_CONFIG },
         .files = { { kUser, "none" } } },
-    // The default as brivane-check shows it (exit 0: it opens); each range's top, and one past it.
+    // The default as brivane-check shows it (exit 0: it opens).
     { .name = "CheckShowsTheDefault", .command = kCheck,
         .said = "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n" },
-    { .name = "ArtNetPastTheTop", .command = "DASHARD_OUTPUT=artnet@32768 " + kOpen,
-        .said = "out of range", .results = { DAS_E_CONFIG } },
-    { .name = "SacnTopUniverseToItsGroup", .command = "DASHARD_OUTPUT=sacn@63999,if=lo " + kCheck,
-        .said = "group 239.255.249.255" },
-    { .name = "SacnPastTheTop", .command = "DASHARD_OUTPUT=sacn@64000 " + kOpen,
-        .said = "out of range", .results = { DAS_E_CONFIG } },
-    { .name = "SacnZeroIsReserved", .command = "DASHARD_OUTPUT=sacn@0 " + kOpen,
-        .said = "out of range", .results = { DAS_E_CONFIG } },
     // An empty variable is unset; then the user's file (XDG_CONFIG_HOME over HOME, blank and
     // comment lines passed over), then each system folder in order, a relative one passed over.
     { .name = "EmptyVariableIsUnset", .command = "DASHARD_OUTPUT= " + kOpen,

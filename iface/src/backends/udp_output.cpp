@@ -39,8 +39,7 @@ UdpSender::~UdpSender()
 
 int SendFailures::record(int error)
 {
-    // Nobody listening on a unicast port is a receiver switched off, not a stream going nowhere.
-    if (error == 0 || error == ECONNREFUSED) {
+    if (error == 0) {
         m_inRow = 0;
         return DAS_OK;
     }
@@ -143,8 +142,6 @@ bool isTransientSendError(int error)
     switch (error) {
     // UDP promises no delivery, so a datagram the kernel or the network could not take now is
     // the same as one lost on the wire: the console sends the full frame again on its next tick.
-    // Nobody listening (an ICMP port-unreachable reported back on this socket):
-    case ECONNREFUSED:
     // Socket buffer or device queue full:
     case EAGAIN:
 #if EWOULDBLOCK != EAGAIN
