@@ -1,6 +1,7 @@
 // Everything one output kind is, in one place: its name in the setting, how its setting parses,
 // how it opens, and what brivane-check says of it, checks and scans. Each kind is one unit in
-// kinds/ holding one of these; a new kind is a new unit and one row in output_kind.cpp.
+// the folder of its family (net/, serial/, ola/) holding one of these; a new kind is a new unit
+// and one row in output_kind.cpp.
 #pragma once
 
 #include "backend.h"

@@ -3,7 +3,7 @@
 // Each network case runs in a private namespace joined by two veth pairs to two more, standing in
 // for two lighting networks (10.1/16 by lan1, 10.2/16 by lan2), with no default route.
 #include "backend.h"
-#include "backends/udp_output.h"
+#include "net/udp_output.h"
 #include "dashard.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"

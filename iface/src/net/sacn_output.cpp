@@ -2,8 +2,8 @@
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
 #include "backend.h"
-#include "backends/net_path.h"
-#include "backends/udp_output.h"
+#include "net/net_path.h"
+#include "net/udp_output.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
 #include "trace.h"

@@ -1,5 +1,5 @@
 // The sACN (E1.31) kind: to a universe's multicast group or one receiver.
-#include "kinds/network_kind.h"
+#include "net/network_kind.h"
 
 namespace das {
 

@@ -1,5 +1,5 @@
 // The OLA kind: the OLA daemon on this machine, through the module that links libola.
-#include "backends/ola_module.h"
+#include "ola/ola_module.h"
 #include "output_kind.h"
 
 namespace das {

@@ -1,6 +1,6 @@
 // The network outputs' shared part: listing interfaces, the once-at-open choice of the way out,
 // and pinning a socket to it.
-#include "backends/net_path.h"
+#include "net/net_path.h"
 
 #include "encode/artnet.h"
 #include "encode/sacn.h"

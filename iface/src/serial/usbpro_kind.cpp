@@ -1,6 +1,6 @@
 // The DMX USB Pro kind: a widget on a serial device, named or found by asking the candidates.
-#include "backends/usbpro_probe.h"
-#include "kinds/serial_kind.h"
+#include "serial/usbpro_probe.h"
+#include "serial/serial_kind.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // The Art-Net output: one ArtDmx per command 4 to a unicast or directed-broadcast address.
 #include "backend.h"
-#include "backends/udp_output.h"
+#include "net/udp_output.h"
 #include "encode/artnet.h"
 
 namespace das {

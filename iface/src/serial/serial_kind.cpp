@@ -1,7 +1,7 @@
 // The serial kinds' shared part.
-#include "kinds/serial_kind.h"
+#include "serial/serial_kind.h"
 
-#include "backends/serial_port.h"
+#include "serial/serial_port.h"
 
 #include <grp.h>
 #include <sys/stat.h>

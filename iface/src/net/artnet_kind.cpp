@@ -1,5 +1,5 @@
 // The Art-Net kind: ArtDmx over UDP to a node or a broadcast address.
-#include "kinds/network_kind.h"
+#include "net/network_kind.h"
 
 namespace das {
 

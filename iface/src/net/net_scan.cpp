@@ -1,6 +1,6 @@
 // The network scan: one ArtPoll out, replies and sACN packets in, for a bounded time, on sockets
 // that live only as long as the scan.
-#include "backends/net_scan.h"
+#include "net/net_scan.h"
 
 #include "backend.h"
 #include "encode/artnet.h"

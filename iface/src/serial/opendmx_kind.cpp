@@ -1,6 +1,6 @@
 // The Open DMX kind: a raw FTDI adapter on a serial device, the library making the DMX timing.
-#include "backends/opendmx_output.h"
-#include "kinds/serial_kind.h"
+#include "serial/opendmx_output.h"
+#include "serial/serial_kind.h"
 
 namespace das {
 

@@ -2,7 +2,7 @@
 // ArtPoll, and the other sources of the output's sACN universe. For brivane-check --scan.
 #pragma once
 
-#include "backends/net_path.h"
+#include "net/net_path.h"
 
 #include <chrono>
 #include <string>

@@ -1,8 +1,8 @@
 // The Art-Net and sACN kinds' shared part.
-#include "kinds/network_kind.h"
+#include "net/network_kind.h"
 
-#include "backends/net_path.h"
-#include "backends/net_scan.h"
+#include "net/net_path.h"
+#include "net/net_scan.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
 

@@ -2,7 +2,7 @@
 // hands each frame to the OLA daemon (olad) on this machine through libola's streaming client,
 // which talks to olad's RPC port on 127.0.0.1; the check asks olad for its universes.
 #include "dashard.h"
-#include "ola_module.h"
+#include "ola/ola_module.h"
 
 #include <algorithm>
 #include <ola/Callback.h>
