@@ -2,14 +2,14 @@
 // chosen at open, the end of a stream that goes nowhere, and brivane-check's look at the wire.
 // Each network case runs in a private namespace joined by two veth pairs to two more, standing in
 // for two lighting networks (10.1/16 by lan1, 10.2/16 by lan2), with no default route.
-#include "backend.h"
+#include "net/network_kind.h"
 #include "net/udp_output.h"
 #include "dashard.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
 #include "net_support.h"
-#include "output_config.h"
+#include "output_kind.h"
 #include "shell.h"
 
 #include <atomic>
@@ -29,7 +29,7 @@ struct ParseCase
     const char *name, *text, *want;
 };
 const ParseCase kParse[] = {
-    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150", " u5 if=eth1 p150" },
+    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150", "239.255.0.5 u5 if=eth1 p150" },
     { "PriorityPastTheTop", "sacn,priority=201", "error: priority out of range 0-200" },
     { "PriorityIsSacnOnly", "artnet@3,priority=150", "error: \"priority\" is for sacn only" },
     { "ArtNetByAddressNoHost", "artnet,if=10.0.0.5", " u0 if=10.0.0.5 p100" },

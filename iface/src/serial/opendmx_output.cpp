@@ -7,6 +7,7 @@
 #include "serial/opendmx_output.h"
 
 #include "dashard.h"
+#include "serial/serial_kind.h"
 #include "serial/serial_port.h"
 #include "serial/termios2.h"
 

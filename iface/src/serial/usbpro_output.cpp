@@ -9,6 +9,7 @@
 #include "backend.h"
 #include "dashard.h"
 #include "encode/usbpro.h"
+#include "serial/serial_kind.h"
 #include "serial/serial_port.h"
 #include "serial/usbpro_probe.h"
 
