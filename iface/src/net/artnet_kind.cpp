@@ -6,7 +6,7 @@ namespace das {
 
 namespace {
 
-constexpr NetworkForm kForm { "artnet", kArtNetPort, true, 0, kArtNetMaxPortAddress, false };
+constexpr NetworkForm kForm { "artnet", kArtNetPort, true, 0, kArtNetMaxPortAddress, -1 };
 
 // Without a host: this machine, unless an interface is named, whose network's broadcast address
 // the output finds when it opens.

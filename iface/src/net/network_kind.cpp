@@ -38,13 +38,13 @@ bool parseOptions(
                 return false;
             }
             config.interface.assign(value);
-        } else if (name == "priority" && form.priority && !seenPriority) {
+        } else if (name == "priority" && form.topPriority >= 0 && !seenPriority) {
             seenPriority = true;
             int64_t priority = 0;
-            if (!parseNumber("priority", value, 0, kSacnMaxPriority, priority, why))
+            if (!parseNumber("priority", value, 0, form.topPriority, priority, why))
                 return false;
             config.priority = static_cast<int>(priority);
-        } else if (name == "if" || (name == "priority" && form.priority)) {
+        } else if (name == "if" || (name == "priority" && form.topPriority >= 0)) {
             why = "option \"" + std::string(name) + "\" given twice";
             return false;
         } else if (name == "priority") {

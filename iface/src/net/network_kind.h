@@ -17,7 +17,7 @@ struct NetworkForm
     uint16_t port; // the UDP port frames go to unless the setting names one
     bool portGiven; // whether ":PORT" may follow the host
     int64_t firstUniverse, lastUniverse; // the first is the default
-    bool priority; // whether ",priority=P" is taken
+    int topPriority; // the highest ",priority=P" takes, from 0; -1: the kind takes none
 };
 
 // [:HOST[:PORT]][@U][,if=INTERFACE][,priority=P] after the name, as far as `form` allows, into a

@@ -8,7 +8,8 @@ namespace das {
 
 namespace {
 
-constexpr NetworkForm kForm { "sacn", kSacnPort, false, kSacnMinUniverse, kSacnMaxUniverse, true };
+constexpr NetworkForm kForm { "sacn", kSacnPort, false, kSacnMinUniverse, kSacnMaxUniverse,
+    kSacnMaxPriority };
 
 std::string groupOf(const OutputConfig &config)
 {
