@@ -4,7 +4,7 @@
 // end is read all along and its bytes counted. Not a test: it prints figures for BENCHMARKS.md.
 //
 // Usage: opendmx_period [SECONDS]   (default 30)
-#include "backends/opendmx_output.h"
+#include "serial/opendmx_output.h"
 
 #include <algorithm>
 #include <atomic>

@@ -69,7 +69,7 @@ int scan()
         if (!unit->scan)
             continue;
         const int answered
-            = unit->scan(inForce && inForce->kind == unit->kind ? &*inForce : nullptr, say);
+            = unit->scan(inForce && &outputKind(*inForce) == unit ? &*inForce : nullptr, say);
         warned = warned || answered < 0;
         found += std::max(answered, 0);
     }
@@ -100,7 +100,7 @@ int run(const std::vector<std::string_view> &args)
         line("Result", "the interface button would show \"DAS NG\": " + why);
         return 1;
     }
-    const OutputKindUnit &unit = outputKind(config->kind);
+    const OutputKindUnit &unit = outputKind(*config);
     line("Output", unit.describe(*config));
     if (!unit.check(*config, line, why)) {
         line("Result", "the interface button would show \"DAS NG\": " + why);

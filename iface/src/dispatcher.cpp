@@ -37,7 +37,7 @@ std::string describe(const OutputSetting &setting)
 std::unique_ptr<Backend> openOutput(const OutputConfig &config, std::string &why)
 {
     why.clear();
-    return outputKind(config.kind).open(config, why);
+    return outputKind(config).open(config, why);
 }
 
 int validateCall(int32_t command, int32_t length, const uint8_t *buffer)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "backend.h"
+#include "output_config.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,12 +1,11 @@
-// Parsing of DASHARD_OUTPUT: KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...] into an OutputConfig,
-// by the kind's own parser, with a reason for every way the text can be wrong.
+// The pieces every kind's parser reads its setting with, each with a reason for every way the text
+// can be wrong.
 #include "output_config.h"
-
-#include "output_kind.h"
 
 #include <arpa/inet.h>
 #include <charconv>
 #include <netinet/in.h>
+#include <optional>
 
 namespace das {
 
@@ -63,22 +62,6 @@ bool parseHost(std::string_view text, std::string &host, std::string &why)
         return false;
     }
     return true;
-}
-
-std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why)
-{
-    if (text.empty())
-        return outputKind(OutputKind::ArtNet).parse({}, why);
-
-    const auto kindEnd = text.find_first_of(":@,");
-    const std::string_view kind = text.substr(0, kindEnd);
-    const std::string_view rest
-        = kindEnd == std::string_view::npos ? std::string_view {} : text.substr(kindEnd);
-    for (const OutputKindUnit *unit : outputKinds())
-        if (unit->name == kind)
-            return unit->parse(rest, why);
-    why = "unknown output kind \"" + std::string(kind) + "\"";
-    return std::nullopt;
 }
 
 } // namespace das

@@ -1,6 +1,7 @@
 // Everything one output kind is, in one place: its name in the setting, how its setting parses,
 // how it opens, and what brivane-check says of it, checks and scans. Each kind is one unit in
-// kinds/ holding one of these; a new kind is a new unit and one row in output_kind.cpp.
+// the folder of its family (net/, serial/, ola/) holding one of these; a new kind is a new unit
+// and one row in output_kind.cpp.
 #pragma once
 
 #include "backend.h"
@@ -20,11 +21,12 @@ using Say = std::function<void(const std::string &label, const std::string &text
 
 struct OutputKindUnit
 {
-    OutputKind kind;
     std::string_view name; // as the setting begins
-    std::string_view form; // its accepted form, for messages
+    // Its accepted form, for messages; README, the manual page and output.conf show it as it is.
+    std::string_view form;
     // The setting after the name (":TARGET@U,..." or empty) into a config with every default
-    // filled in; nullopt with why not.
+    // filled in and every range checked, which open, describe and check then take as it is;
+    // nullopt with why not.
     std::optional<OutputConfig> (*parse)(std::string_view rest, std::string &why);
     // Command 1: the open output, or null with why not in one short phrase. On success `why` is
     // empty or says what the output decided by itself.
@@ -41,7 +43,13 @@ struct OutputKindUnit
 
 // Every kind, in the order messages list them.
 std::span<const OutputKindUnit *const> outputKinds();
-const OutputKindUnit &outputKind(OutputKind kind);
+// The kind that parsed `config`.
+const OutputKindUnit &outputKind(const OutputConfig &config);
+
+// Parses KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...] by the kind's own parser. Empty text means
+// the default output (Art-Net to 127.0.0.1, port-address 0). On a malformed value returns
+// nullopt and says what is wrong in `why`.
+std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
 
 // The accepted forms, for messages: each kind's form, " | " between.
 std::string outputForms();

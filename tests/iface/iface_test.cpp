@@ -1,7 +1,7 @@
 // libdashard as its users meet it, then its outputs against UDP receivers in a network of their
 // own and pseudo-terminals playing serial devices in a /dev of their own.
-#include "backends/opendmx_output.h"
-#include "backends/usbpro_probe.h"
+#include "serial/opendmx_output.h"
+#include "serial/usbpro_probe.h"
 #include "das_client.h"
 #include "net_support.h"
 #include "output_config.h"

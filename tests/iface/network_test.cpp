@@ -3,14 +3,15 @@
 // Each network case runs in a private namespace joined by two veth pairs to two more, standing in
 // for two lighting networks (10.1/16 by lan1, 10.2/16 by lan2), with no default route.
 #include "backend.h"
-#include "backends/udp_output.h"
 #include "das_client.h"
 #include "dashard.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
+#include "net/network_kind.h"
+#include "net/udp_output.h"
 #include "net_support.h"
-#include "output_config.h"
+#include "output_kind.h"
 #include "private_ns.h"
 #include "shell.h"
 
@@ -35,7 +36,8 @@ struct ParseCase
     const char *name, *text, *want;
 };
 const ParseCase kParse[] = {
-    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150", "universe=5 if=eth1 priority=150" },
+    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150",
+        "host=239.255.0.5 universe=5 if=eth1 priority=150" },
     { "PriorityPastTheTop", "sacn,priority=201", "error: priority out of range 0-200" },
     { "PriorityIsSacnOnly", "artnet@3,priority=150", "error: \"priority\" is for sacn only" },
     { "ArtNetByAddressNoHost", "artnet,if=10.0.0.5", "host= if=10.0.0.5" },

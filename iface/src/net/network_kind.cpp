@@ -1,10 +1,7 @@
 // The Art-Net and sACN kinds' shared part.
-#include "kinds/network_kind.h"
+#include "net/network_kind.h"
 
-#include "backends/net_path.h"
-#include "backends/net_scan.h"
-#include "encode/artnet.h"
-#include "encode/sacn.h"
+#include "net/net_path.h"
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -13,9 +10,10 @@ namespace das {
 
 namespace {
 
-// The options after the first comma of a network output: if=INTERFACE, and for sACN
-// priority=P. Each at most once, none empty: a comma too many is a typing slip to show.
-bool parseOptions(std::string_view options, OutputConfig &config, std::string &why)
+// The options after the first comma of a network output: if=INTERFACE, and where the form takes
+// it priority=P. Each at most once, none empty: a comma too many is a typing slip to show.
+bool parseOptions(
+    const NetworkForm &form, std::string_view options, OutputConfig &config, std::string &why)
 {
     bool seenInterface = false, seenPriority = false;
     for (bool more = true; more;) {
@@ -40,16 +38,21 @@ bool parseOptions(std::string_view options, OutputConfig &config, std::string &w
                 return false;
             }
             config.interface.assign(value);
-        } else if (name == "priority" && config.kind == OutputKind::Sacn && !seenPriority) {
+        } else if (name == "priority" && form.topPriority >= 0 && !seenPriority) {
             seenPriority = true;
             int64_t priority = 0;
-            if (!parseNumber("priority", value, 0, kSacnMaxPriority, priority, why))
+            if (!parseNumber("priority", value, 0, form.topPriority, priority, why))
                 return false;
             config.priority = static_cast<int>(priority);
-        } else if (name == "if" || name == "priority") {
-            why = "option \"" + std::string(name) + "\" "
-                + (config.kind == OutputKind::Sacn || name == "if" ? "given twice"
-                                                                   : "is for sacn only");
+        } else if (name == "if" || (name == "priority" && form.topPriority >= 0)) {
+            why = "option \"" + std::string(name) + "\" given twice";
+            return false;
+        } else if (name == "priority") {
+            std::string kinds; // those whose form takes it
+            for (const OutputKindUnit *unit : outputKinds())
+                if (unit->form.find(",priority=") != std::string_view::npos)
+                    kinds += (kinds.empty() ? "" : ", ") + std::string(unit->name);
+            why = "option \"priority\" is for " + kinds + " only";
             return false;
         } else {
             why = "unknown option \"" + std::string(option) + "\"";
@@ -61,33 +64,27 @@ bool parseOptions(std::string_view options, OutputConfig &config, std::string &w
 
 } // namespace
 
-std::optional<OutputConfig> parseNetwork(OutputKind kind, std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseNetwork(
+    const NetworkForm &form, std::string_view rest, std::string &why)
 {
     OutputConfig config;
-    config.kind = kind;
-    const bool artnet = kind == OutputKind::ArtNet;
-    config.port = artnet ? kArtNetPort : kSacnPort;
-    config.universe = artnet ? 0 : kSacnMinUniverse;
+    config.port = form.port;
+    config.universe = form.firstUniverse;
 
     if (auto comma = rest.find(','); comma != std::string_view::npos) {
-        if (!parseOptions(rest.substr(comma + 1), config, why))
+        if (!parseOptions(form, rest.substr(comma + 1), config, why))
             return std::nullopt;
         rest = rest.substr(0, comma);
     }
     std::string_view target = rest;
     if (auto at = rest.find('@'); at != std::string_view::npos) {
         target = rest.substr(0, at);
-        if (!parseNumber("universe", rest.substr(at + 1), artnet ? 0 : kSacnMinUniverse,
-                artnet ? kArtNetMaxPortAddress : kSacnMaxUniverse, config.universe, why))
+        if (!parseNumber("universe", rest.substr(at + 1), form.firstUniverse, form.lastUniverse,
+                config.universe, why))
             return std::nullopt;
     }
-    if (target.empty()) {
-        // Art-Net without a host: this machine, unless an interface is named, whose broadcast
-        // address the output then finds. sACN without one: the universe's multicast group.
-        if (artnet && config.interface.empty())
-            config.host = "127.0.0.1";
+    if (target.empty())
         return config;
-    }
     if (target.front() != ':') {
         why = "unexpected \"" + std::string(target) + "\" after the kind";
         return std::nullopt;
@@ -95,8 +92,9 @@ std::optional<OutputConfig> parseNetwork(OutputKind kind, std::string_view rest,
     target.remove_prefix(1);
     std::string_view hostText = target;
     if (auto colon = target.find(':'); colon != std::string_view::npos) {
-        if (!artnet) {
-            why = "sacn takes no port (it always sends to 5568)";
+        if (!form.portGiven) {
+            why = std::string(form.name) + " takes no port (it always sends to "
+                + std::to_string(form.port) + ")";
             return std::nullopt;
         }
         hostText = target.substr(0, colon);
@@ -110,28 +108,20 @@ std::optional<OutputConfig> parseNetwork(OutputKind kind, std::string_view rest,
     return config;
 }
 
-std::string describeNetwork(const OutputConfig &config)
+std::string destinationText(const OutputConfig &config)
 {
-    // Where the frames go is known without the interface: the check says what is wrong with it.
     NetTarget target;
     std::string why;
-    const std::string to = resolveNetTarget(config, target, why) ? ipv4Text(target.host)
-        : !config.host.empty()                                   ? config.host
-        : config.kind == OutputKind::Sacn
-        ? ipv4Text(sacnMulticastGroup(static_cast<uint16_t>(config.universe)))
-        : "the broadcast address of " + config.interface;
-    if (config.kind == OutputKind::ArtNet)
-        return "Art-Net to " + to + ":" + std::to_string(config.port) + ", port-address "
-            + std::to_string(config.universe);
-    return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
-        + (config.host.empty() ? "its multicast group " : "") + to + ", priority "
-        + std::to_string(config.priority);
+    return resolveNetTarget(config.host, config.port, config.interface, target, why)
+        ? ipv4Text(target.host)
+        : !config.host.empty() ? config.host
+                               : "the broadcast address of " + config.interface;
 }
 
 bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
 {
     NetTarget target;
-    if (!resolveNetTarget(config, target, why)) {
+    if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
         if (lacksLink(target.path.via))
             say("Route", "frames would leave " + describePath(target.path) + ", but " + why);
         return false;
@@ -149,14 +139,18 @@ bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
                 + "): frames reach it only if it is on that cable");
     // Opening a network output only makes its socket; the goodbye packets of a close are sent
     // by stop(), which is never called here.
-    return outputKind(config.kind).open(config, why) != nullptr;
+    return outputKind(config).open(config, why) != nullptr;
 }
 
-int scanNetworkKind(const OutputConfig *inForce, const Say &say)
+int scanNetworkKind(const OutputConfig &config, const ScanStream &stream, const Say &say)
 {
-    if (!inForce)
+    NetTarget target;
+    std::string why;
+    if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
+        say("", "Network: not scanned: " + why);
         return 0;
-    const ScanReport report = scanNetwork(*inForce, kScanWait);
+    }
+    const ScanReport report = scanNetwork(target, stream, kScanWait);
     for (const std::string &text : report.lines)
         say("", text);
     for (const std::string &text : report.warnings)

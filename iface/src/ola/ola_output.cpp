@@ -2,7 +2,7 @@
 // hands each frame to the OLA daemon (olad) on this machine through libola's streaming client,
 // which talks to olad's RPC port on 127.0.0.1; the check asks olad for its universes.
 #include "dashard.h"
-#include "ola_module.h"
+#include "ola/ola_module.h"
 
 #include <algorithm>
 #include <ola/Callback.h>
@@ -17,9 +17,6 @@
 namespace das {
 
 namespace {
-
-constexpr int64_t kDefaultUniverse = 1; // when the config leaves the universe unset (-1)
-constexpr int64_t kMaxUniverse = 4294967295; // olad numbers universes with unsigned 32 bits
 
 // Why a stuck daemon cannot hold up send(): the client's socket is non-blocking and each frame is
 // one write of about 530 bytes. A daemon that stops reading leaves its frames in the kernel's
@@ -86,34 +83,26 @@ private:
     bool m_connected = false;
 };
 
-// A universe number and port from the config, or why they cannot be used.
+// The universe and port as the ola kind resolved them: universe in olad's unsigned 32 bits.
 struct Target
 {
     unsigned universe;
     uint16_t port;
 };
 
-std::optional<Target> target(const OutputConfig &config, std::string &why)
+Target target(const OutputConfig &config)
 {
-    const int64_t universe = config.universe == -1 ? kDefaultUniverse : config.universe;
-    if (universe < 0 || universe > kMaxUniverse) {
-        why = "OLA universe " + std::to_string(universe) + " is outside 0-4294967295";
-        return std::nullopt;
-    }
-    const uint16_t port = config.port != 0 ? config.port : ola::OLA_DEFAULT_PORT;
-    return Target { static_cast<unsigned>(universe), port };
+    return Target { static_cast<unsigned>(config.universe), config.port };
 }
 
 std::string address(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
 
 std::unique_ptr<Backend> openOlaOutput(const OutputConfig &config, std::string &why)
 {
-    const auto to = target(config, why);
-    if (!to)
-        return nullptr;
-    auto output = std::make_unique<OlaOutput>(to->universe, to->port);
+    const auto to = target(config);
+    auto output = std::make_unique<OlaOutput>(to.universe, to.port);
     if (!output->connect()) {
-        why = "olad is not running on " + address(to->port);
+        why = "olad is not running on " + address(to.port);
         return nullptr;
     }
     return output;
@@ -179,13 +168,9 @@ private:
 
 bool checkOlaDaemon(const OutputConfig &config, std::string &report, std::string &why)
 {
-    const auto to = target(config, why);
-    if (!to) {
-        report = why;
-        return false;
-    }
-    const std::string at = address(to->port);
-    UniverseQuery query(to->port);
+    const auto to = target(config);
+    const std::string at = address(to.port);
+    UniverseQuery query(to.port);
     if (!query.connected()) {
         report = "no olad answers on " + at;
         why = "olad is not running on " + at;
@@ -201,9 +186,9 @@ bool checkOlaDaemon(const OutputConfig &config, std::string &report, std::string
         why = report;
         return false;
     }
-    const std::string universe = "universe " + std::to_string(to->universe);
+    const std::string universe = "universe " + std::to_string(to.universe);
     const auto found = std::find_if(query.universes.begin(), query.universes.end(),
-        [&](const ola::client::OlaUniverse &u) { return u.Id() == to->universe; });
+        [&](const ola::client::OlaUniverse &u) { return u.Id() == to.universe; });
     if (found == query.universes.end()) {
         report = "olad answers on " + at + " but has no " + universe + ": patch a port to it";
         why = "olad has no " + universe + ": patch a port to it";

@@ -1,6 +1,6 @@
 // Finding DMX USB Pro widgets: the candidate devices, and one round of questions put to all of
 // them at once under a single poll(), so the time taken does not grow with their number.
-#include "usbpro_probe.h"
+#include "serial/usbpro_probe.h"
 
 #include "encode/usbpro.h"
 

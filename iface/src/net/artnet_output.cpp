@@ -1,7 +1,7 @@
 // The Art-Net output: one ArtDmx per command 4 to a unicast or directed-broadcast address.
-#include "backend.h"
-#include "backends/udp_output.h"
 #include "encode/artnet.h"
+#include "net/network_kind.h"
+#include "net/udp_output.h"
 
 namespace das {
 
@@ -36,9 +36,9 @@ private:
 std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why)
 {
     NetTarget to;
-    if (!resolveNetTarget(config, to, why))
+    if (!resolveNetTarget(config.host, config.port, config.interface, to, why))
         return nullptr;
-    auto output = std::make_unique<ArtNetOutput>(to.universe);
+    auto output = std::make_unique<ArtNetOutput>(static_cast<uint16_t>(config.universe));
     // Broadcast is always allowed: whether HOST is a directed broadcast address depends on the
     // interfaces, and the user who names one means it.
     if (!output->socket().open(

@@ -1,5 +1,5 @@
 // The OLA kind: the OLA daemon on this machine, through the module that links libola.
-#include "backends/ola_module.h"
+#include "ola/ola_module.h"
 #include "output_kind.h"
 
 namespace das {
@@ -12,8 +12,8 @@ constexpr int64_t kOlaMaxUniverse = 4294967295; // olad numbers universes with u
 std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 {
     OutputConfig config;
-    config.kind = OutputKind::Ola;
     config.universe = 1;
+    config.port = kOlaPort;
     if (rest.empty())
         return config;
     if (rest.front() != '@') {
@@ -42,6 +42,6 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 } // namespace
 
 extern const OutputKindUnit kOlaKind
-    = { OutputKind::Ola, "ola", "ola[@U]", parse, openOla, describe, check, nullptr };
+    = { "ola", "ola[@U]", parse, openOla, describe, check, nullptr };
 
 } // namespace das

@@ -1,6 +1,6 @@
 // The Open DMX kind: a raw FTDI adapter on a serial device, the library making the DMX timing.
-#include "backends/opendmx_output.h"
-#include "kinds/serial_kind.h"
+#include "serial/opendmx_output.h"
+#include "serial/serial_kind.h"
 
 namespace das {
 
@@ -9,7 +9,7 @@ namespace {
 // An Open DMX adapter never answers, so it always needs its path.
 std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 {
-    return parseSerial(OutputKind::OpenDmx, "opendmx", true, rest, why);
+    return parseSerial("opendmx", true, rest, why);
 }
 
 std::string describe(const OutputConfig &config)
@@ -32,7 +32,7 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kOpenDmxKind = { OutputKind::OpenDmx, "opendmx", "opendmx:DEVICE",
-    parse, openOpenDmx, describe, check, nullptr };
+extern const OutputKindUnit kOpenDmxKind
+    = { "opendmx", "opendmx:DEVICE", parse, openOpenDmx, describe, check, nullptr };
 
 } // namespace das

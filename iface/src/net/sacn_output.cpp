@@ -1,11 +1,10 @@
 // The sACN (E1.31) output: one data packet per command 4 to the universe's multicast group or a
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
-#include "backend.h"
-#include "backends/net_path.h"
-#include "backends/udp_output.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
+#include "net/network_kind.h"
+#include "net/udp_output.h"
 #include "trace.h"
 
 #include <algorithm>
@@ -146,12 +145,8 @@ Cid sacnCid(const char *machineIdPath, unsigned uid)
 
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
 {
-    if (config.priority < 0 || config.priority > kSacnMaxPriority) {
-        why = "priority out of range 0-200";
-        return nullptr;
-    }
     NetTarget to;
-    if (!resolveNetTarget(config, to, why))
+    if (!resolveNetTarget(config.host, config.port, config.interface, to, why))
         return nullptr;
     if (const std::string network = broadcastOf(to.host); !network.empty()) {
         why = ipv4Text(to.host) + " is the broadcast address of " + network
@@ -161,7 +156,7 @@ std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
     // Discovery has a group of its own: where the stream goes by multicast, so does it.
     const bool multicast = isMulticast(to.host);
     auto output = std::make_unique<SacnOutput>(
-        to.universe, static_cast<uint8_t>(config.priority), multicast);
+        static_cast<uint16_t>(config.universe), static_cast<uint8_t>(config.priority), multicast);
     const auto mode = multicast ? UdpSender::Mode::Multicast : UdpSender::Mode::Unicast;
     if (!output->socket().open(to.host, to.port, mode, to.path, "sACN", why))
         return nullptr;

@@ -1,10 +1,8 @@
 // The network scan: one ArtPoll out, replies and sACN packets in, for a bounded time, on sockets
 // that live only as long as the scan.
-#include "backends/net_scan.h"
+#include "net/net_scan.h"
 
-#include "backend.h"
 #include "encode/artnet.h"
-#include "encode/sacn.h"
 #include "encode/wire_text.h"
 
 #include <algorithm>
@@ -135,16 +133,12 @@ std::string udpPortHolder(uint16_t port)
     return holder.empty() ? "another program" : holder;
 }
 
-ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wait)
+ScanReport scanNetwork(
+    const NetTarget &target, const ScanStream &stream, std::chrono::milliseconds wait)
 {
     ScanReport report;
-    NetTarget target;
-    std::string why;
-    if (!resolveNetTarget(config, target, why)) {
-        report.lines.push_back("Network: not scanned: " + why);
-        return report;
-    }
-    const bool artnet = config.kind == OutputKind::ArtNet;
+    const bool artnet = stream.artDmx.has_value();
+    const uint16_t universe = artnet ? *stream.artDmx : stream.sacn ? stream.sacn->universe : 0;
     const std::string by = target.path.via.name.empty() ? "" : " by " + target.path.via.name;
 
     // Nodes answer to port 6454 whatever port the poll came from: it is heard only there.
@@ -169,13 +163,13 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
     }
 
     Socket listener;
-    if (artnet) {
+    if (!stream.sacn) {
         listener.close();
     } else if (std::string held = listen(listener, kSacnPort, target.path); !held.empty()) {
         report.warnings.push_back("sACN not heard: " + held);
         listener.close();
     } else {
-        const uint32_t group = sacnMulticastGroup(target.universe);
+        const uint32_t group = sacnMulticastGroup(universe);
         const ip_mreqn join { { htonl(group) }, { htonl(INADDR_ANY) },
             static_cast<int>(target.path.via.index) };
         if (::setsockopt(listener.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) != 0)
@@ -209,11 +203,10 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
             if (i == 0) {
                 if (auto node = parseArtPollReply(packet))
                     mergeArtNode(nodes, std::move(*node));
-                else if (artnet && parseArtDmx(packet) == target.universe
+                else if (artnet && parseArtDmx(packet) == universe
                     && std::find(senders.begin(), senders.end(), sender) == senders.end())
                     senders.push_back(sender);
-            } else if (auto heard = parseSacnData(packet);
-                       heard && heard->universe == target.universe) {
+            } else if (auto heard = parseSacnData(packet); heard && heard->universe == universe) {
                 auto known = std::find_if(sources.begin(), sources.end(),
                     [&](const Source &s) { return s.heard.cid == heard->cid; });
                 const bool live = !(heard->options & (kSacnOptionPreview | kSacnOptionTerminated));
@@ -242,16 +235,16 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
             for (const uint16_t each : node.outputs)
                 outputs += (outputs.empty() ? "" : ", ") + std::to_string(each);
             const bool ours = artnet
-                && std::find(node.outputs.begin(), node.outputs.end(), target.universe)
+                && std::find(node.outputs.begin(), node.outputs.end(), universe)
                     != node.outputs.end();
             report.lines.push_back("  " + ipv4Text(node.address) + " \""
                 + printableText(node.shortName) + "\" \"" + printableText(node.longName)
                 + "\", outputs port-addresses " + (outputs.empty() ? "none" : outputs)
-                + (ours ? "  <- outputs port-address " + std::to_string(target.universe) : ""));
+                + (ours ? "  <- outputs port-address " + std::to_string(universe) : ""));
         }
     }
     if (artnet && poll.fd() >= 0) {
-        const std::string portAddress = "port-address " + std::to_string(target.universe);
+        const std::string portAddress = "port-address " + std::to_string(universe);
         report.lines.push_back("Art-Net: ArtDmx for " + portAddress + " heard from "
             + std::to_string(senders.size()) + (senders.size() == 1 ? " sender" : " senders"));
         // Art-Net says nothing of who sends: one at this machine's address is taken as this
@@ -265,17 +258,14 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
                     + " too: two consoles fight for the same lights");
         }
     }
-    if (!artnet && listener.fd() >= 0) {
-        const std::optional<Cid> ours = [] {
-            std::string why;
-            return machineSacnCid("/etc/machine-id", ::getuid(), why);
-        }();
+    if (stream.sacn && listener.fd() >= 0) {
+        const std::optional<Cid> &ours = stream.sacn->ours;
+        const int priority = stream.sacn->priority;
         const auto others = std::count_if(
             sources.begin(), sources.end(), [&](const Source &s) { return s.heard.cid != ours; });
         report.lines.push_back("sACN: listened " + std::to_string(wait.count() / 1000)
-            + " s for universe " + std::to_string(target.universe) + by + "; "
-            + std::to_string(others) + " other " + (others == 1 ? "source" : "sources")
-            + " sending it"
+            + " s for universe " + std::to_string(universe) + by + "; " + std::to_string(others)
+            + " other " + (others == 1 ? "source" : "sources") + " sending it"
             + (others < static_cast<long>(sources.size()) ? ", and this machine's console" : ""));
         for (const Source &s : sources) {
             const std::string name = "\"" + printableText(s.heard.name) + "\"";
@@ -290,11 +280,10 @@ ScanReport scanNetwork(const OutputConfig &config, std::chrono::milliseconds wai
                 + (terminated     ? ", stream terminated"
                         : preview ? ", preview data only (not for the lights)"
                                   : ""));
-            if (!console && !terminated && !preview && s.heard.priority >= config.priority)
+            if (!console && !terminated && !preview && s.heard.priority >= priority)
                 report.warnings.push_back(name + " at " + ipv4Text(s.from) + " sends universe "
-                    + std::to_string(target.universe) + " at priority "
-                    + std::to_string(s.heard.priority) + ", not below ours ("
-                    + std::to_string(config.priority)
+                    + std::to_string(universe) + " at priority " + std::to_string(s.heard.priority)
+                    + ", not below ours (" + std::to_string(priority)
                     + "): two consoles fight for the same lights");
         }
     }

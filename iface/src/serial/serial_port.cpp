@@ -1,5 +1,5 @@
 // One open tty of a serial DMX device.
-#include "serial_port.h"
+#include "serial/serial_port.h"
 
 #include "dashard.h"
 

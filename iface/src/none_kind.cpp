@@ -11,9 +11,7 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
         why = "none takes no target or universe";
         return std::nullopt;
     }
-    OutputConfig config;
-    config.kind = OutputKind::None;
-    return config;
+    return OutputConfig {};
 }
 
 std::unique_ptr<Backend> open(const OutputConfig &, std::string &why)
@@ -35,7 +33,6 @@ bool check(const OutputConfig &, const Say &, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kNoneKind
-    = { OutputKind::None, "none", "none", parse, open, describe, check, nullptr };
+extern const OutputKindUnit kNoneKind = { "none", "none", parse, open, describe, check, nullptr };
 
 } // namespace das

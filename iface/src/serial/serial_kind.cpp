@@ -1,7 +1,7 @@
 // The serial kinds' shared part.
-#include "kinds/serial_kind.h"
+#include "serial/serial_kind.h"
 
-#include "backends/serial_port.h"
+#include "serial/serial_port.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -10,11 +10,10 @@
 namespace das {
 
 // Serial outputs have no universe or options, so a path may hold '@' and ','.
-std::optional<OutputConfig> parseSerial(OutputKind kind, std::string_view name, bool pathNeeded,
-    std::string_view rest, std::string &why)
+std::optional<OutputConfig> parseSerial(
+    std::string_view name, bool pathNeeded, std::string_view rest, std::string &why)
 {
     OutputConfig config;
-    config.kind = kind;
     if (rest.empty() && !pathNeeded)
         return config;
     if (rest.empty() || rest.front() != ':' || rest.size() == 1) {

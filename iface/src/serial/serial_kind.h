@@ -1,5 +1,5 @@
-// What the serial kinds (usbpro, opendmx) share: the setting's device path, and whether this
-// user may use a device.
+// What the serial kinds (usbpro, opendmx) share: the setting's device path, whether this user may
+// use a device, and the outputs' factories.
 #pragma once
 
 #include "output_kind.h"
@@ -8,11 +8,14 @@ namespace das {
 
 // ":DEVICE" after the name: everything after the colon, '@' and ',' included. `pathNeeded` for a
 // kind that cannot find its device itself.
-std::optional<OutputConfig> parseSerial(OutputKind kind, std::string_view name, bool pathNeeded,
-    std::string_view rest, std::string &why);
+std::optional<OutputConfig> parseSerial(
+    std::string_view name, bool pathNeeded, std::string_view rest, std::string &why);
 
 // Whether this user may use a serial device: it exists, may be read and written, and no other
 // program holds it. On failure `why` says what to do about it.
 bool deviceUsable(const std::string &path, std::string &why);
+
+std::unique_ptr<Backend> openUsbPro(const OutputConfig &config, std::string &why);
+std::unique_ptr<Backend> openOpenDmx(const OutputConfig &config, std::string &why);
 
 } // namespace das

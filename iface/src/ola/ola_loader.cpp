@@ -1,7 +1,7 @@
 // Loads the OLA output module on first use, from the folder libdashard itself was loaded from,
 // and forwards the ola output and the olad check to it.
 #include "dashard.h"
-#include "ola_module.h"
+#include "ola/ola_module.h"
 
 #include <dlfcn.h>
 #include <mutex>

@@ -1,6 +1,6 @@
 // The UDP socket under the network outputs: opened once, never blocking, and deciding which
 // send errors close the output.
-#include "backends/udp_output.h"
+#include "net/udp_output.h"
 
 #include "dashard.h"
 #include "trace.h"
@@ -48,8 +48,8 @@ int SendFailures::record(int error)
     return ++m_inRow >= kTicks ? DAS_E_IO : DAS_OK;
 }
 
-bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &path,
-    std::string what, std::string &why)
+bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &path, std::string what,
+    std::string &why)
 {
     m_what = std::move(what);
     // Non-blocking: a full socket buffer drops this frame instead of holding the caller.

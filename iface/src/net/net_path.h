@@ -2,8 +2,6 @@
 // of which interface and local address their frames leave by.
 #pragma once
 
-#include "output_config.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -91,19 +89,19 @@ bool applyNetPath(int fd, const NetPath &path, std::string &why);
 
 inline bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
 
-// Where an artnet or sacn output sends, and by which way.
+// Where a network output sends, and by which way.
 struct NetTarget
 {
     uint32_t host = 0; // host order
     uint16_t port = 0;
-    uint16_t universe = 0; // Art-Net port-address or sACN universe
     NetPath path;
 };
 
-// Fills in the kind's defaults (Art-Net: 127.0.0.1, or the named interface's broadcast address,
-// port-address 0; sACN: universe 1 by its multicast group), checks the ranges and chooses the
-// way out. On failure returns false with one line saying why; when the way out was found but has
-// no link, `target.path` holds it.
-bool resolveNetTarget(const OutputConfig &config, NetTarget &target, std::string &why);
+// Where frames to `host` (dotted IPv4 as the setting's parser checked it; empty: the broadcast
+// address of the network `interface` is on) and `port` go, and the way out, by `interface` (the
+// setting's, or empty). On failure returns false with one line saying why; when the way out was
+// found but has no link, `target.path` holds it.
+bool resolveNetTarget(const std::string &host, uint16_t port, const std::string &interface,
+    NetTarget &target, std::string &why);
 
 } // namespace das

@@ -1,9 +1,6 @@
 // The network outputs' shared part: listing interfaces, the once-at-open choice of the way out,
 // and pinning a socket to it.
-#include "backends/net_path.h"
-
-#include "encode/artnet.h"
-#include "encode/sacn.h"
+#include "net/net_path.h"
 
 #include <arpa/inet.h>
 #include <bit>
@@ -257,35 +254,18 @@ bool applyNetPath(int fd, const NetPath &path, std::string &why)
     return true;
 }
 
-bool resolveNetTarget(const OutputConfig &config, NetTarget &target, std::string &why)
+bool resolveNetTarget(const std::string &host, uint16_t port, const std::string &interface,
+    NetTarget &target, std::string &why)
 {
-    const bool artnet = config.kind == OutputKind::ArtNet;
-    const int64_t universe = config.universe >= 0 ? config.universe : artnet ? 0 : 1;
-    if (artnet ? universe > kArtNetMaxPortAddress
-               : universe < kSacnMinUniverse || universe > kSacnMaxUniverse) {
-        why = artnet ? "port-address out of range 0-32767" : "universe out of range 1-63999";
-        return false;
-    }
-    target.universe = static_cast<uint16_t>(universe);
-    // DASHARD_OUTPUT always gives sACN 5568; another port is honoured for receivers there.
-    target.port = config.port != 0 ? config.port : artnet ? kArtNetPort : kSacnPort;
-    if (!config.host.empty()) {
-        in_addr address {};
-        if (inet_pton(AF_INET, config.host.c_str(), &address) != 1) {
-            why = "\"" + config.host + "\" is not a dotted IPv4 address";
-            return false;
-        }
+    target.port = port;
+    if (in_addr address {}; inet_pton(AF_INET, host.c_str(), &address) == 1) {
         target.host = ntohl(address.s_addr);
-    } else if (!artnet) {
-        target.host = sacnMulticastGroup(target.universe);
-    } else if (config.interface.empty()) {
-        target.host = INADDR_LOOPBACK;
     } else {
-        // Art-Net by a named interface but to no node: the network behind it, by broadcast; the
+        // By a named interface but to no node: the network behind it, by broadcast; the
         // one of the address named, as a guess between several would light the wrong rig.
         NetInterface via;
         uint32_t named = 0;
-        if (!findInterface(config.interface, via, named, why))
+        if (!findInterface(interface, via, named, why))
             return false;
         const NetAddress *network = named ? via.find(named)
             : via.addresses.size() == 1   ? &via.addresses[0]
@@ -298,12 +278,12 @@ bool resolveNetTarget(const OutputConfig &config, NetTarget &target, std::string
             return false;
         }
         if (network->broadcast == 0) {
-            why = via.name + " has no broadcast address: name the node (artnet:HOST)";
+            why = via.name + " has no broadcast address: name the node in the setting (:HOST)";
             return false;
         }
         target.host = network->broadcast;
     }
-    if (!chooseNetPath(config.interface, target.host, target.port, target.path, why))
+    if (!chooseNetPath(interface, target.host, target.port, target.path, why))
         return false;
     if (!lacksLink(target.path.via))
         return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "backend.h"
+#include "output_config.h"
 
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@ struct OlaModule
 };
 
 inline constexpr const char *kOlaModuleFile = "libdashard-ola.so";
+inline constexpr uint16_t kOlaPort = 9010; // olad's RPC port on 127.0.0.1
 // dashard_ola_module_MAJOR_MINOR_PATCH: a module from another version lacks this very entry, so
 // one left by an upgrade under a running console is never called.
 #define DASHARD_OLA_NAME(entry) #entry
@@ -28,8 +30,11 @@ inline constexpr const char *kOlaPackage = DASHARD_OLA_PACKAGE;
 // Whether this build made the module at all: it needs OLA's development files.
 inline constexpr bool kOlaModuleBuilt = DASHARD_OLA_MODULE;
 
-// Asks olad on 127.0.0.1 (port from `config`, else 9010) whether it answers and whether universe
-// config.universe (default 1) exists, that is has a patched port. Sends no DMX, never starts a
+// Opens the ola output through the module, loading it at the first call.
+std::unique_ptr<Backend> openOla(const OutputConfig &config, std::string &why);
+
+// Asks olad on 127.0.0.1, config.port, whether it answers and whether universe config.universe
+// exists, that is has a patched port. Sends no DMX, never starts a
 // daemon, and returns within about a second. True when olad answers and the universe exists.
 // `report` is one line on what was found; `why`, on false, the reason (the module or libola
 // missing and the package to install, olad not running, no such universe).

@@ -2,7 +2,7 @@
 // for their serial number and parameters. Used by the usbpro output and by brivane-check.
 #pragma once
 
-#include "serial_port.h" // heldByAnotherProgram
+#include "serial/serial_port.h" // heldByAnotherProgram
 
 #include <chrono>
 #include <cstdint>

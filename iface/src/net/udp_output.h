@@ -1,7 +1,7 @@
 // A non-blocking UDP socket aimed at one IPv4 destination, shared by the Art-Net and sACN outputs.
 #pragma once
 
-#include "backends/net_path.h"
+#include "net/net_path.h"
 
 #include <chrono>
 #include <cstdint>

@@ -9,8 +9,9 @@
 #include "backend.h"
 #include "dashard.h"
 #include "encode/usbpro.h"
-#include "serial_port.h"
-#include "usbpro_probe.h"
+#include "serial/serial_kind.h"
+#include "serial/serial_port.h"
+#include "serial/usbpro_probe.h"
 
 #include <algorithm>
 #include <array>

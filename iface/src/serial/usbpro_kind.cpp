@@ -1,6 +1,6 @@
 // The DMX USB Pro kind: a widget on a serial device, named or found by asking the candidates.
-#include "backends/usbpro_probe.h"
-#include "kinds/serial_kind.h"
+#include "serial/serial_kind.h"
+#include "serial/usbpro_probe.h"
 
 #include <cstdio>
 
@@ -11,7 +11,7 @@ namespace {
 // A widget answers when asked, so usbpro alone means whichever one answers.
 std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
 {
-    return parseSerial(OutputKind::UsbPro, "usbpro", false, rest, why);
+    return parseSerial("usbpro", false, rest, why);
 }
 
 std::string describe(const OutputConfig &config)
@@ -95,6 +95,6 @@ int scan(const OutputConfig *, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kUsbProKind
-    = { OutputKind::UsbPro, "usbpro", "usbpro[:DEVICE]", parse, openUsbPro, describe, check, scan };
+    = { "usbpro", "usbpro[:DEVICE]", parse, openUsbPro, describe, check, scan };
 
 } // namespace das

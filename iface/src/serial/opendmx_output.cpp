@@ -4,11 +4,12 @@
 // An adapter that stops taking or sending bytes does not hold anyone up: the writer waits in
 // short slices and gives up after kStallLimit without progress, and the next send reports
 // DAS_E_IO. A frame sent while the writer is busy simply replaces the one it will send next.
-#include "opendmx_output.h"
+#include "serial/opendmx_output.h"
 
 #include "dashard.h"
-#include "serial_port.h"
-#include "termios2.h"
+#include "serial/serial_kind.h"
+#include "serial/serial_port.h"
+#include "serial/termios2.h"
 
 #include <algorithm>
 #include <array>

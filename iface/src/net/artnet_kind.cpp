@@ -1,0 +1,40 @@
+// The Art-Net kind: ArtDmx over UDP to a node or a broadcast address.
+#include "encode/artnet.h"
+#include "net/network_kind.h"
+
+namespace das {
+
+namespace {
+
+constexpr NetworkForm kForm { "artnet", kArtNetPort, true, 0, kArtNetMaxPortAddress, -1 };
+
+// Without a host: this machine, unless an interface is named, whose network's broadcast address
+// the output finds when it opens.
+std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
+{
+    auto config = parseNetwork(kForm, rest, why);
+    if (config && config->host.empty() && config->interface.empty())
+        config->host = "127.0.0.1";
+    return config;
+}
+
+std::string describe(const OutputConfig &config)
+{
+    return "Art-Net to " + destinationText(config) + ":" + std::to_string(config.port)
+        + ", port-address " + std::to_string(config.universe);
+}
+
+int scan(const OutputConfig *inForce, const Say &say)
+{
+    if (!inForce)
+        return 0;
+    return scanNetworkKind(
+        *inForce, { .artDmx = static_cast<uint16_t>(inForce->universe), .sacn = {} }, say);
+}
+
+} // namespace
+
+extern const OutputKindUnit kArtNetKind = { "artnet", "artnet[:HOST[:PORT]][@U][,if=IF]", parse,
+    openArtNet, describe, checkNetwork, scan };
+
+} // namespace das

@@ -1,0 +1,50 @@
+// The sACN (E1.31) kind: to a universe's multicast group or one receiver.
+#include "encode/sacn.h"
+#include "net/network_kind.h"
+
+#include <unistd.h>
+
+namespace das {
+
+namespace {
+
+constexpr NetworkForm kForm { "sacn", kSacnPort, false, kSacnMinUniverse, kSacnMaxUniverse,
+    kSacnMaxPriority };
+
+std::string groupOf(const OutputConfig &config)
+{
+    return ipv4Text(sacnMulticastGroup(static_cast<uint16_t>(config.universe)));
+}
+
+// Without a host: the universe's multicast group.
+std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
+{
+    auto config = parseNetwork(kForm, rest, why);
+    if (config && config->host.empty())
+        config->host = groupOf(*config);
+    return config;
+}
+
+std::string describe(const OutputConfig &config)
+{
+    return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
+        + (config.host == groupOf(config) ? "its multicast group " : "") + destinationText(config)
+        + ", priority " + std::to_string(config.priority);
+}
+
+int scan(const OutputConfig *inForce, const Say &say)
+{
+    if (!inForce)
+        return 0;
+    std::string why;
+    const ScanStream::Sacn stream { static_cast<uint16_t>(inForce->universe), inForce->priority,
+        machineSacnCid("/etc/machine-id", ::getuid(), why) };
+    return scanNetworkKind(*inForce, { .artDmx = {}, .sacn = stream }, say);
+}
+
+} // namespace
+
+extern const OutputKindUnit kSacnKind = { "sacn", "sacn[:HOST][@U][,if=IF][,priority=P]", parse,
+    openSacn, describe, checkNetwork, scan };
+
+} // namespace das
