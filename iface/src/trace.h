@@ -1,8 +1,6 @@
 // The call trace (DASHARD_TRACE).
 #pragma once
 
-#include "diagnostic.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -115,8 +115,7 @@ std::string broadcastOf(uint32_t host)
         for (const NetAddress &one : device.addresses)
             // Networks of one or two addresses have no broadcast address.
             if (one.netmask < 0xfffffffeu && host == (one.address | ~one.netmask))
-                return device.name + "'s network " + ipv4Text(one.address & one.netmask) + "/"
-                    + std::to_string(std::popcount(one.netmask));
+                return device.name + "'s network " + networkText(one);
     return "";
 }
 
@@ -133,12 +132,17 @@ std::string interfaceList(const std::vector<NetInterface> &interfaces)
     return list.empty() ? "none" : list;
 }
 
+std::string networkText(const NetAddress &address)
+{
+    return ipv4Text(address.address & address.netmask) + "/"
+        + std::to_string(std::popcount(address.netmask));
+}
+
 std::string networkList(const NetInterface &device)
 {
     std::string list;
     for (const NetAddress &one : device.addresses)
-        list += (list.empty() ? "" : " and ") + ipv4Text(one.address & one.netmask) + "/"
-            + std::to_string(std::popcount(one.netmask));
+        list += (list.empty() ? "" : " and ") + networkText(one);
     return list;
 }
 

@@ -43,6 +43,9 @@ std::string broadcastOf(uint32_t host);
 // "eth1 10.0.0.5 and 2.0.0.5, eth2 no IPv4 address, wlan0 192.168.1.20 (no link)", or "none".
 std::string interfaceList(const std::vector<NetInterface> &interfaces);
 
+// "10.0.0.0/8": the network `address` is on.
+std::string networkText(const NetAddress &address);
+
 // "10.0.0.0/8 and 2.0.0.0/8": the networks of `device`.
 std::string networkList(const NetInterface &device);
 

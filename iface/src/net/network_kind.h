@@ -37,6 +37,8 @@ int scanNetworkKind(const OutputConfig &config, const ScanStream &stream, const 
 
 std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why);
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why);
+// The machine ID our sACN CID is derived from.
+inline constexpr const char *kMachineIdFile = "/etc/machine-id";
 // This machine's sACN source CID for user `uid`, derived from the machine ID in `machineIdPath`
 // (the same at every open and start, and the ID itself never sent); nullopt, saying why, where
 // that file holds none.

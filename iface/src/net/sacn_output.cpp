@@ -2,10 +2,9 @@
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
 #include "encode/sacn.h"
-#include "encode/wire_text.h"
 #include "net/network_kind.h"
 #include "net/udp_output.h"
-#include "trace.h"
+#include "diagnostic.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,14 +36,15 @@ Cid randomCid()
     return makeUuidV4(bytes);
 }
 
-// "Brivane on HOSTNAME", which receivers and monitors show for our stream.
+// "Brivane on HOSTNAME", which receivers and monitors show for our stream (the encoder cuts it to
+// its field).
 std::string sourceName()
 {
     char host[256] = {};
     std::string name = "Brivane";
     if (::gethostname(host, sizeof host - 1) == 0 && host[0])
         name.append(" on ").append(host);
-    return std::string(cutUtf8(name, kSacnSourceNameSize - 1));
+    return name;
 }
 
 class SacnOutput final : public Backend
@@ -55,7 +55,7 @@ public:
         , m_discovery(discovery)
     {
         m_source.priority = priority;
-        m_source.cid = sacnCid("/etc/machine-id", ::getuid());
+        m_source.cid = sacnCid(kMachineIdFile, ::getuid());
         m_source.name = m_name;
         m_source.universe = universe;
     }

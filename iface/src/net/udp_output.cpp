@@ -3,7 +3,7 @@
 #include "net/udp_output.h"
 
 #include "dashard.h"
-#include "trace.h"
+#include "diagnostic.h"
 
 #include <cerrno>
 #include <cstring>
