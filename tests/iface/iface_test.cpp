@@ -86,7 +86,6 @@ Row onTmpfs(std::string name, std::string setUp, std::string steps, int sends, s
 }
 
 const Row kRows[] = {
-    // Each wrong call between an open and a good send, then a send after closing; all traced.
     { .name = "EachWrongCallThenASendAfterClose",
         .command = "DASHARD_OUTPUT=$TO DASHARD_TRACE=calls.log " + kProbe
             + " send command7 open command0 command5:512 open:1 close:-1 start:512 send:511"
@@ -104,7 +103,6 @@ const Row kRows[] = {
         .files = { { kUser, "none" } } },
     { .name = "CheckShowsTheDefault", .command = kCheck,
         .said = "Output:   Art-Net to 127.0.0.1:6454, port-address 0\n" },
-    // An empty variable is unset; then the user's file, then each system folder in order.
     { .name = "EmptyVariableIsUnset", .command = "DASHARD_OUTPUT= " + kOpen,
         .said = kNone + " set in " + kUser + ":1", .results = { DAS_E_UNAVAILABLE },
         .files = { { kUser, "none" }, { kSystem, kBad } } },
@@ -122,7 +120,6 @@ const Row kRows[] = {
     broken("LineTooLong", std::string(100000, 'x'), ":1: line longer than 4096 bytes"),
     broken("NulByte", "no\0ne"s, ":1: NUL byte"),
     broken("NotUtf8", "\xff", ":1: the setting is not valid UTF-8"),
-    // brivane-check names the target and sends nothing; fails, saying why, where it would not open.
     { .name = "CheckNamesTargetSendsNothing", .command = "DASHARD_OUTPUT=$TO@32767 " + kCheck,
         .said = "port-address 32767\n", .datagrams = 0 },
     { .name = "CheckSaysANodeWithoutItsDeviceIsNotThere",
@@ -134,7 +131,6 @@ const Row kRows[] = {
         .command = "l=" DASHARD_PATH "; test \"$(nm -D --defined-only --format=just-symbols $l "
                    "| tr '\\n' ' ')\" = 'DASHARD_1 DasCall@@DASHARD_1 ' && ldd $l | grep -q "
                    "libstdc++ && ! ldd $l | grep -E 'libola|libprotobuf'" },
-    // A FIFO whose reader leaves after 2000 bytes costs the lines meanwhile, saying so once.
     { .name = "FifoReaderGoneIsNoSigpipe",
         .command = "mkfifo t && exec 3<>t || exit; { timeout 9 head -c 2000 <&3 >/dev/null; "
                    "exec 3<&-; touch gone; } & exec 3<&-; DASHARD_OUTPUT=artnet:127.0.0.1:9 "
