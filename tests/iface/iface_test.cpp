@@ -28,8 +28,7 @@ using testsupport::dasOpen, testsupport::dasSend, testsupport::inPrivate, testsu
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
 
-// What a trace file holds: each call's result, and each frame's number (its first two levels) as
-// "N N ". A line of any other shape, a part of a line among them, fails the test.
+// A trace file's call results and frame numbers (first two levels, "N N "); other lines fail.
 std::pair<std::vector<int>, std::string> traced(const std::string &path)
 {
     std::pair<std::vector<int>, std::string> calls;
@@ -44,10 +43,9 @@ std::pair<std::vector<int>, std::string> traced(const std::string &path)
     return calls;
 }
 
-// A shell command run in a folder of its own with HOME=h, XDG_CONFIG_DIRS=s1:s2 there and TO an
-// Art-Net receiver of the test's, once `files` are written there ("<dir>" makes a folder,
-// "<0000>TEXT" a file nobody may read). Its output, the folder's name cut out, holds `said`; it
-// exits 77 saying "skipped: WHY" where it could not have what it needs.
+// A shell command run in a folder of its own (HOME=h, XDG_CONFIG_DIRS=s1:s2, TO an Art-Net
+// receiver of ours) once `files` are written there ("<dir>" a folder, "<0000>TEXT" unreadable). Its
+// output, the folder's name cut out, holds `said`; "skipped: WHY" and exit 77 skip it.
 struct Row
 {
     std::string name, command, said = "";
