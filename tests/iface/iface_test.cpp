@@ -379,8 +379,7 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
               "E-Q usb-EnTTec_echo-if00-port0", "WF0 usb-ENTTEC_DMX_1-if00-port0",
               "WX0 usb-ENTTEC_DMX_2-if00-port0", "WL0 usb-ENTTEC_DMX_3-if00-port0",
               "WOD usb-ENTTEC_DMX_4-if00-port0", "W-Q usb-ENTTEC_DMX_5-if00-port0",
-              "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" },
-            {} },
+              "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" }, {} },
         { { "S-Q usb-DMX_1-if00-port0", "E-Q usb-DMX_2-if00-port0", "WF0 usb-DMX_3-if00-port0",
               "W-N usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0" },
             { "DMX_1-if00-port0: no answer", "DMX_2-if00-port0: no answer",
@@ -420,9 +419,8 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
                 EXPECT_EQ(devices[i].got, devices[i].want) << roles[i];
                 // Ours while open: another opener's flock fails and the line is exclusive.
                 int exclusive = 0;
-                EXPECT_TRUE(roles[i][2] != 'D'
-                    || (flock(devices[i].slave, LOCK_EX | LOCK_NB) != 0
-                        && ioctl(devices[i].slave, TIOCGEXCL, &exclusive) == 0 && exclusive));
+                EXPECT_TRUE(roles[i][2] != 'D' || (flock(devices[i].slave, LOCK_EX | LOCK_NB) != 0
+                    && ioctl(devices[i].slave, TIOCGEXCL, &exclusive) == 0 && exclusive));
             }
             DasCall(DAS_CMD_CLOSE, 0, nullptr);
             int status = -1;
@@ -445,13 +443,12 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
 TEST(UsbSerialDevices, UsbStringsSayDmxAndNothingElseDoes)
 {
     const testsupport::TempFolder root("usb-serial");
-    testsupport::run("cd " + root.path()
-        + " && mkdir dev && touch dev/ttyUSB2 && for t in "
-          "'0 ENTTEC DMX_USB_PRO' '1 FTDI FT232R_USB_UART' '10 - Open_dmx'; do set -- $t; "
-          "u=sys/devices/1-$1 && mkdir -p $u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1 && "
-          "ln -s $PWD/$u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1/device && touch dev/ttyUSB$1 && "
-          "echo 0403 >$u/idVendor && echo $3 | tr _ ' ' >$u/product && "
-          "{ [ $2 = - ] || echo $2 >$u/manufacturer; }; done");
+    testsupport::run("cd " + root.path() + " && mkdir dev && touch dev/ttyUSB2 && for t in "
+        "'0 ENTTEC DMX_USB_PRO' '1 FTDI FT232R_USB_UART' '10 - Open_dmx'; do set -- $t; "
+        "u=sys/devices/1-$1 && mkdir -p $u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1 && ln -s "
+        "$PWD/$u/1-1:1.0/ttyUSB$1 sys/class/tty/ttyUSB$1/device && touch dev/ttyUSB$1 && "
+        "echo 0403 >$u/idVendor && echo $3 | tr _ ' ' >$u/product && { [ $2 = - ] || echo $2 "
+        ">$u/manufacturer; }; done");
     const auto found = das::findUsbSerialDevices({ root / "dev", root / "sys" });
     const std::string dev = root / "dev/ttyUSB";
     EXPECT_EQ(found.dmx, (std::vector { dev + "0", dev + "10" })) << "by number";
