@@ -28,10 +28,7 @@ const auto kRowName = [](const auto &row) { return std::string(row.param.name); 
 
 // Settings: each row the text and the fields it names as FIELD=VALUE (the others are not its
 // point and go unchecked), or "error: " and part of why not; each range's top, and one past it.
-struct ParseCase
-{
-    const char *name, *text, *want;
-};
+struct ParseCase { const char *name, *text, *want; };
 const ParseCase kParse[] = {
     { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150", "host=239.255.0.5 universe=5 if=eth1 priority=150" },
     { "PriorityPastTheTop", "sacn,priority=201", "error: priority out of range 0-200" },
@@ -66,12 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Setting, Parse, testing::ValuesIn(kParse), kRowName);
 
 // The failure rule, tick by tick: `errors` are the sends' errors in order, each for `count`
 // ticks (0: it left); `firstIo` the tick of the first DAS_E_IO (-1: none).
-struct FailureCase
-{
-    const char *name;
-    std::vector<std::pair<int, int>> errors; // error, count
-    int firstIo;
-};
+struct FailureCase { const char *name; std::vector<std::pair<int, int>> errors; int firstIo; };
 const FailureCase kFailures[] = {
     { "NineLostThenOneLeftStaysALoss", { { ENETUNREACH, 9 }, { 0, 1 }, { ENETUNREACH, 9 } }, -1 },
     { "ASecondOfLossEndsTheStream", { { 0, 1 }, { ENETUNREACH, 12 } }, 10 },
@@ -93,13 +85,11 @@ INSTANTIATE_TEST_SUITE_P(Send, Failures, testing::ValuesIn(kFailures), kRowName)
 uint32_t ip(int network, int host) { return 0x0a000000u | uint32_t(network) << 16 | uint32_t(host); }
 
 // The two links below; frames go nowhere until the kernel has seen both ends up (up to 1 s).
-const char *const kJoin
-    = "set -e; ip link set lo up; for N in 1 2; do eval P=\\$P$N; ip link add lan$N type veth peer"
-      " name peer netns $P; ip addr add 10.$N.0.1/16 dev lan$N; ip link set lan$N up; nsenter -t $P"
-      " -n sh -ec \"ip link set lo up; ip addr add 10.$N.0.2/16 dev peer; ip link set peer up\";"
-      " done; for i in $(seq 50); do [ $(ip -br link | grep -c ' UP ') = 2 ] && nsenter -t $P1 -n"
-      " ip -br link | grep -q ' UP ' && nsenter -t $P2 -n ip -br link | grep -q ' UP ' && break;"
-      " sleep 0.1; done";
+const char *const kJoin = "set -e; ip link set lo up; for N in 1 2; do eval P=\\$P$N; ip link add lan$N type veth"
+    " peer name peer netns $P; ip addr add 10.$N.0.1/16 dev lan$N; ip link set lan$N up; nsenter -t $P -n sh -ec"
+    " \"ip link set lo up; ip addr add 10.$N.0.2/16 dev peer; ip link set peer up\"; done; for i in $(seq 50); do"
+    " [ $(ip -br link | grep -c ' UP ') = 2 ] && nsenter -t $P1 -n ip -br link | grep -q ' UP ' && nsenter -t $P2"
+    " -n ip -br link | grep -q ' UP ' && break; sleep 0.1; done";
 
 // In a child with a network namespace of its own, `body` gets the two networks: lanN here is
 // 10.N.0.1/16, its peer in net[N-1] (process $PN) 10.N.0.2/16. Skips, saying why, where refused.
@@ -132,13 +122,8 @@ std::string check(const std::string &output, const std::string &arguments, int &
 // report and the stderr of a failed open; `note`, an open's own finding, in its stderr and trace.
 // `cut` takes the way after three frames: 9 to `lastTick` ticks on, the stream ends saying `said`
 // in one line; then the check and a press fail until `mend` runs, and a press opens.
-struct PathCase
-{
-    const char *name, *setUp = "", *output;
-    int result = DAS_OK;
-    const char *reaches = "", *said, *note = "", *cut = "", *mend = "";
-    int lastTick = 12;
-};
+struct PathCase { const char *name, *setUp = "", *output; int result = DAS_OK;
+    const char *reaches = "", *said, *note = "", *cut = "", *mend = ""; int lastTick = 12; };
 const char *const kSecondAddress = "ip addr add 2.0.0.5/8 dev lan1 label lan1:1";
 const char *const kFarEndDown = "nsenter -t $P1 -n ip link set peer down";
 const PathCase kPaths[] = {
@@ -254,15 +239,8 @@ INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);
 // a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`; from
 // 10.1.0.1 if `here`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends
 // `output` meanwhile; `hold` takes UDP 5568 by IPv6 first. All of `said` is in the report.
-struct ScanCase
-{
-    const char *name, *output;
-    bool rival = false, hold = false;
-    int status;
-    std::vector<std::string> said;
-    uint8_t options = 0;
-    bool here = false, artDmx = false, console = false;
-};
+struct ScanCase { const char *name, *output; bool rival = false, hold = false; int status; std::vector<std::string> said;
+    uint8_t options = 0; bool here = false, artDmx = false, console = false; };
 const ScanCase kScans[] = {
     { .name = "ArtNetNodeMergedAndMarked", .output = "artnet@20,if=lan1", .status = 0,
         .said = { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
@@ -380,9 +358,8 @@ TEST(SacnSource, KeepsOneCidForLife)
     testing::internal::CaptureStderr();
     const das::Cid random = das::sacnCid("/nonexistent", 1000);
     EXPECT_TRUE(das::sacnCid("/nonexistent", 1000) == random && (random[6] & 0xf0) == 0x40);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dashard: sACN: /nonexistent cannot be read (No such "
-        "file or directory): the source takes a random CID until the program ends, and receivers see a "
-        "new source at each start\n");
+    const std::string said = testing::internal::GetCapturedStderr(); // once, saying why
+    EXPECT_TRUE(said.starts_with("dashard: sACN: /nonexistent cannot be read (No such file") && said.find('\n') == said.size() - 1) << said;
 }
 
 // "Brivane on HOSTNAME" cut to its field: never inside a character.
