@@ -1,6 +1,5 @@
 // The network outputs: the setting, the way out chosen at open, the end of a stream that goes
 // nowhere, brivane-check's look at the wire; on two veth-joined networks without a default route.
-#include "backend.h"
 #include "das_client.h"
 #include "dashard.h"
 #include "encode/artnet.h"
@@ -38,8 +37,7 @@ const ParseCase kParse[] = {
     { "UnknownOption", "sacn@5,ttl=4", "error: unknown option \"ttl=4\"" },
     { "TrailingCommaRefused", "sacn@5,", "error: empty option (a comma too many?)" },
     { "SerialPathKeepsItsComma", "usbpro:/dev/a,b@1", "device=/dev/a,b@1" },
-    { "OlaUniverseZero", "ola@0", "universe=0" },
-    { "OlaTopPastSacnRange", "ola@4294967295", "universe=4294967295" },
+    { "OlaUniverseZero", "ola@0", "universe=0" }, { "OlaTopPastSacnRange", "ola@4294967295", "universe=4294967295" },
     { "OlaPastTheTop", "ola@4294967296", "error: universe out of range 0-4294967295" },
     { "ArtNetPastTheTop", "artnet@32768", "error: universe out of range 0-32767" },
     { "SacnPastTheTop", "sacn@64000", "error: universe out of range 1-63999" },
@@ -106,11 +104,12 @@ void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
 }
 
 // Receivers on `port` in both networks, joined to `group` there.
-using Listeners = std::unique_ptr<nettest::UdpReceiver>[2];
-void listen(nettest::Netns (&net)[2], Listeners &in, uint16_t port, uint32_t group)
+std::array<std::unique_ptr<nettest::UdpReceiver>, 2> listen(nettest::Netns (&net)[2], uint16_t port, uint32_t group)
 {
+    std::array<std::unique_ptr<nettest::UdpReceiver>, 2> in;
     for (int n = 0; n < 2; ++n)
         net[n].inside([&] { in[n] = std::make_unique<nettest::UdpReceiver>(port, 0), in[n]->joinGroup(group, ip(n + 1, 2)); });
+    return in;
 }
 std::string check(const std::string &output, const std::string &arguments, int &status)
 {
@@ -182,8 +181,7 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
     const PathCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
         ASSERT_EQ(std::system(c.setUp), 0);
-        Listeners in;
-        listen(net, in, c.output[0] == 's' ? 5568 : 6454, das::sacnMulticastGroup(5));
+        const auto in = listen(net, c.output[0] == 's' ? 5568 : 6454, das::sacnMulticastGroup(5));
         // The trace in memory: what an open found by itself is there too.
         const int trace = memfd_create("trace", 0);
         setenv("DASHARD_TRACE", ("/proc/self/fd/" + std::to_string(trace)).c_str(), 1);
@@ -370,8 +368,7 @@ TEST(SacnSource, NameCutBetweenCharacters) { EXPECT_EQ(das::cutUtf8("ab\xc3\xa9"
 TEST(SacnSource, AnnouncesItsUniverse)
 {
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
-        Listeners in;
-        listen(net, in, 5568, das::kSacnDiscoveryGroup);
+        const auto in = listen(net, 5568, das::kSacnDiscoveryGroup);
         ASSERT_EQ(dasOpen("sacn@5,if=lan1,priority=150"), DAS_OK);
         for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(100ms))
             EXPECT_EQ(dasSend(), DAS_OK);
