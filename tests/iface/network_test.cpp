@@ -22,7 +22,7 @@
 namespace {
 
 using namespace std::literals;
-using testsupport::dasOpen, testsupport::dasSend;
+using testsupport::dasOpen, testsupport::dasSend, nettest::UdpReceiver;
 const auto kRowName = [](const auto &row) { return std::string(row.param.name); };
 
 // Settings: each row the text and the fields it names as FIELD=VALUE (the others are not its
@@ -104,11 +104,11 @@ void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
 }
 
 // Receivers on `port` in both networks, joined to `group` there.
-std::array<std::unique_ptr<nettest::UdpReceiver>, 2> listen(nettest::Netns (&net)[2], uint16_t port, uint32_t group)
+std::array<std::unique_ptr<UdpReceiver>, 2> listen(nettest::Netns (&net)[2], uint16_t port, uint32_t group)
 {
-    std::array<std::unique_ptr<nettest::UdpReceiver>, 2> in;
+    std::array<std::unique_ptr<UdpReceiver>, 2> in;
     for (int n = 0; n < 2; ++n)
-        net[n].inside([&] { in[n] = std::make_unique<nettest::UdpReceiver>(port, 0), in[n]->joinGroup(group, ip(n + 1, 2)); });
+        net[n].inside([&] { in[n] = std::make_unique<UdpReceiver>(port, 0), in[n]->joinGroup(group, ip(n + 1, 2)); });
     return in;
 }
 std::string check(const std::string &output, const std::string &arguments, int &status)
@@ -182,7 +182,6 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
         ASSERT_EQ(std::system(c.setUp), 0);
         const auto in = listen(net, c.output[0] == 's' ? 5568 : 6454, das::sacnMulticastGroup(5));
-        // The trace in memory: what an open found by itself is there too.
         const int trace = memfd_create("trace", 0);
         setenv("DASHARD_TRACE", ("/proc/self/fd/" + std::to_string(trace)).c_str(), 1);
         testing::internal::CaptureStderr();
@@ -221,13 +220,13 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         if (!*c.mend)
             return;
         const std::string out = check(c.output, "", status);
-        EXPECT_NE(out.find(", but lan1 has no link (cable out?)\nResult:   the interface button "
-                           "would show \"DAS NG\""), std::string::npos) << out;
+        EXPECT_NE(out.find(", but lan1 has no link (cable out?)\nResult:   the interface button would show \"DAS NG\""),
+            std::string::npos) << out;
         EXPECT_EQ(DasCall(DAS_CMD_OPEN, 0, nullptr), DAS_E_UNAVAILABLE);
         ASSERT_EQ(std::system(c.mend), 0);
-        int opened = -1;
-        for (int i = 0; i < 30 && (opened = DasCall(DAS_CMD_OPEN, 0, nullptr)) != DAS_OK; ++i)
-            std::this_thread::sleep_for(100ms);
+        int opened = DasCall(DAS_CMD_OPEN, 0, nullptr);
+        for (int i = 0; i < 30 && opened != DAS_OK; ++i)
+            std::this_thread::sleep_for(100ms), opened = DasCall(DAS_CMD_OPEN, 0, nullptr);
         EXPECT_EQ(opened, DAS_OK);
     });
 }
@@ -278,7 +277,6 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
 {
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
-        using nettest::UdpReceiver;
         std::unique_ptr<UdpReceiver> node, rival = std::make_unique<UdpReceiver>(0, ip(1, 1));
         net[0].inside([&] { node = std::make_unique<UdpReceiver>(6454, 0), c.here || (rival = std::make_unique<UdpReceiver>(0, ip(1, 2))); });
         const int held6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0); // [::] holds IPv4 too
@@ -297,11 +295,9 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
             socklen_t size = sizeof from;
             uint8_t poll[64] {};
             pollfd pfd { node->fd(), POLLIN, 0 };
-            if (::poll(&pfd, 1, 5000) == 1 && recvfrom(node->fd(), poll, 64, 0, (sockaddr *)&from, &size) >= 14
-                && poll[9] == 0x20) // OpPoll: answer to port 6454 of the poller
-                for (const auto *each : { &second, &reply })
-                    from.sin_port = htons(6454),
-                    sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
+            if (::poll(&pfd, 1, 5000) == 1 && recvfrom(node->fd(), poll, 64, 0, (sockaddr *)&from, &size) >= 14 && poll[9] == 0x20)
+                for (const auto *each : { &second, &reply }) // to the OpPoll, at port 6454 of the poller
+                    from.sin_port = htons(6454), sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
         });
         // The rival (or the console) sends ten packets a second while the scan runs.
         const in_addr on { htonl(c.here ? ip(1, 1) : ip(1, 2)) };
