@@ -11,9 +11,7 @@
 TEST(Forms, EveryKindIsInTheDocs)
 {
     const std::filesystem::path root = BRIVANE_SOURCE_DIR;
-    const auto read = [](const std::filesystem::path &file) {
-        return (std::ostringstream() << std::ifstream(file).rdbuf()).str();
-    };
+    const auto read = [](const std::filesystem::path &f) { return (std::ostringstream() << std::ifstream(f).rdbuf()).str(); };
     const std::regex markup(R"((\n)\.[BIR]+ |\\f[BIRP]| )"); // ".BR ola [@ \fIU\fP ]": ola[@U]
     std::string man;
     for (const auto &page : std::filesystem::directory_iterator(root / "packaging/man"))

@@ -28,7 +28,7 @@ public:
             close(m_fd), m_fd = -1;
         m_port = ntohs(sa.sin_port);
     }
-    UdpReceiver(UdpReceiver &&) = delete; // and so no copies
+    UdpReceiver(UdpReceiver &&) = delete;
     ~UdpReceiver() { close(m_fd); }
     bool ok() const { return m_fd >= 0; }
     uint16_t port() const { return m_port; }
@@ -60,8 +60,8 @@ private:
     int m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), m_port = 0;
 };
 
-// A network namespace of its own, held by a child that ends when this object (or its owner)
-// does. `inside` runs a step there from the calling thread: sockets it makes stay in it.
+// A network namespace held by a child until this object ends; `inside` runs a step there from
+// the calling thread, and sockets it makes stay there.
 class Netns
 {
 public:
@@ -71,11 +71,8 @@ public:
         char byte = 0;
         if (pipe2(ready, O_CLOEXEC) || pipe2(hold, O_CLOEXEC) || (m_pid = fork()) < 0)
             return;
-        if (m_pid == 0) { // says whether it has its namespace, then waits for EOF
-            close(hold[1]);
-            byte = unshare(CLONE_NEWNET) == 0;
-            _exit(write(ready[1], &byte, 1) + read(hold[0], &byte, 1) ? 0 : 0);
-        }
+        if (m_pid == 0) // says whether it has its namespace, then waits for EOF
+            close(hold[1]), byte = unshare(CLONE_NEWNET) == 0, _exit(write(ready[1], &byte, 1) + read(hold[0], &byte, 1) ? 0 : 0);
         if (read(ready[0], &byte, 1) == 1 && byte)
             m_fd = open(("/proc/" + std::to_string(m_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
         close(ready[0]), close(ready[1]), close(hold[0]), m_hold = hold[1];
