@@ -29,13 +29,9 @@ int32_t expected(int32_t cmd, int32_t len, bool buffer, Output output, bool &ope
     return open ? DAS_OK : DAS_E_NOT_OPEN;
 }
 
-} // namespace
+[[maybe_unused]] const int kTraced = setenv("DASHARD_TRACE", "/dev/null", 1);
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    setenv("DASHARD_TRACE", "/dev/null", 1);
-    return 0;
-}
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
