@@ -1,8 +1,7 @@
-// DasCall through arbitrary sequences of commands, lengths and buffers, each result checked against
-// the contract: argument codes first, then "not open" until an open succeeds; the caller's buffer
-// is never written. Opens reach Art-Net on the loopback discard port, no output, or a malformed
-// value; every call is traced to /dev/null so the trace runs too.
-// Input, per call: a command byte, a length byte and a shape byte.
+// DasCall through arbitrary sequences of calls (per call a command, a length and a shape byte),
+// each result checked against the contract: argument codes first, then "not open" until an open
+// succeeds; the caller's buffer is never written. Opens reach Art-Net on the loopback discard
+// port, no output, or a malformed value; every call is traced to /dev/null so the trace runs too.
 #include "check.h"
 #include "dashard.h"
 

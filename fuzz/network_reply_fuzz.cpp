@@ -1,8 +1,7 @@
-// The parsers brivane-check --scan feeds with whatever the network sends: ArtPollReply and sACN
-// data packets. Every packet either parser accepts holds fields in their ranges, and what the
-// sACN parser reads, written again by the encoder, reads back the same. Names print with no
-// control byte left, and replies back to back (a node's groups of ports) merge into one node per
-// address holding every port-address each reply gave.
+// What brivane-check --scan parses from the network: ArtPollReply and sACN data packets. What
+// either parser accepts holds fields in their ranges; sACN read, encoded again, reads back the
+// same; names print with no control byte; replies back to back (a node's groups of ports) merge
+// into one node per address holding every port-address each reply gave.
 #include "check.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"

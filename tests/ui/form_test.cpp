@@ -15,7 +15,7 @@ private slots:
     void init() { w = std::make_unique<Window>(); }
     void cleanup() { w.reset(); }
 
-    void startsInPlaceAtZeroOnPageOneWithTheOutputTimerRunning()
+    void startsInPlaceAtZeroOnPageOneAndTheOtherControlsReachTheirHandlers()
     {
         QCOMPARE(form().SpeedButton33, w->buttons[33]); // the rows are in the window's order
         QCOMPARE(form().windowTitle(), QString("Brivane"));
@@ -39,6 +39,20 @@ private slots:
         QVERIFY(form().pageTop == 0 && form().dasResult == -1 && recorder.calls.empty());
         QVERIFY(form().Timer1->Enabled() && form().Timer1->Interval() == 100);
         QCOMPARE(form().Timer1->timerType(), Qt::PreciseTimer); // a frame each 100 ms, not 95-105
+        // The rows of faders and pages are walked by the invariant test; here the rest.
+        form().Timer1->stop();
+        recorder.calls.clear();
+        form().ScrollBar17->SetPosition(63);
+        QVERIFY(form().percentValue == 37 && form().Panel17->text() == "37");
+        QTest::mouseClick(form().SpeedButton33, Qt::LeftButton);
+        QTest::mouseClick(form().SpeedButton34, Qt::LeftButton); // down before its handler runs
+        const auto commands = recorder.calls | std::views::transform(&DasRecord::command);
+        QCOMPARE(std::vector<int32_t>(commands.begin(), commands.end()), std::vector<int32_t>({ 4, 1, 3 }));
+        QCOMPARE(form().SpeedButton34->text(), QString("DAS OK"));
+        form().ScrollBar2->SetPosition(0);
+        form().Timer1->start();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.calls.size() >= 6, 5000);
+        QCOMPARE(int(recorder.calls.back().frame[1]), 255);
     }
 
     // Every caption a control can show, measured in the font it really draws with, at 12 px,
@@ -86,24 +100,6 @@ private slots:
         drag(form().ScrollBar5, 10, -50);
         QVERIFY2(seen.size() > 5 && seen.last() == "255", qPrintable(seen.join(',')));
         QCOMPARE(int(form().dmxBuf[20]), 255); // fader 5 of page 2
-    }
-
-    // The rows of faders and pages are walked by the invariant test; here the rest.
-    void percentFaderClearToggleAndTimerReachTheirHandlers()
-    {
-        form().Timer1->stop();
-        recorder.calls.clear();
-        form().ScrollBar17->SetPosition(63);
-        QVERIFY(form().percentValue == 37 && form().Panel17->text() == "37");
-        QTest::mouseClick(form().SpeedButton33, Qt::LeftButton);
-        QTest::mouseClick(form().SpeedButton34, Qt::LeftButton); // down before its handler runs
-        const auto commands = recorder.calls | std::views::transform(&DasRecord::command);
-        QCOMPARE(std::vector<int32_t>(commands.begin(), commands.end()), std::vector<int32_t>({ 4, 1, 3 }));
-        QCOMPARE(form().SpeedButton34->text(), QString("DAS OK"));
-        form().ScrollBar2->SetPosition(0);
-        form().Timer1->start();
-        QTRY_VERIFY_WITH_TIMEOUT(recorder.calls.size() >= 6, 5000);
-        QCOMPARE(int(recorder.calls.back().frame[1]), 255);
     }
 };
 
