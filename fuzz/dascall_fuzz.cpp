@@ -1,8 +1,7 @@
-// DasCall through arbitrary sequences of commands, lengths and buffers, each result checked against
-// the contract: argument codes first, then "not open" until an open succeeds; the caller's buffer
-// is never written. Opens reach Art-Net on the loopback discard port, no output, or a malformed
-// value; every call is traced to /dev/null so the trace runs too.
-// Input, per call: a command byte, a length byte and a shape byte.
+// DasCall through arbitrary sequences of calls (per call a command, a length and a shape byte),
+// each result checked against the contract: argument codes first, then "not open" until an open
+// succeeds; the caller's buffer is never written. Opens reach Art-Net on the loopback discard
+// port, no output, or a malformed value; every call is traced to /dev/null so the trace runs too.
 #include "check.h"
 #include "dashard.h"
 
@@ -29,13 +28,9 @@ int32_t expected(int32_t cmd, int32_t len, bool buffer, Output output, bool &ope
     return open ? DAS_OK : DAS_E_NOT_OPEN;
 }
 
-} // namespace
+[[maybe_unused]] const int kTraced = setenv("DASHARD_TRACE", "/dev/null", 1);
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    setenv("DASHARD_TRACE", "/dev/null", 1);
-    return 0;
-}
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

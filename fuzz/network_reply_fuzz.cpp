@@ -1,8 +1,7 @@
-// The parsers brivane-check --scan feeds with whatever the network sends: ArtPollReply and sACN
-// data packets. Every packet either parser accepts holds fields in their ranges, and what the
-// sACN parser reads, written again by the encoder, reads back the same. Names print with no
-// control byte left, and replies back to back (a node's groups of ports) merge into one node per
-// address holding every port-address each reply gave.
+// What brivane-check --scan parses from the network: ArtPollReply and sACN data packets. What
+// either parser accepts holds fields in their ranges; sACN read, encoded again, reads back the
+// same; names print with no control byte; replies back to back (a node's groups of ports) merge
+// into one node per address holding every port-address each reply gave.
 #include "check.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
@@ -65,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             && heard->name.find('\0') == std::string::npos);
         const das::SacnSource source { heard->cid, heard->name, heard->priority, heard->universe };
         std::array<uint8_t, das::kSacnPacketSize> again {};
-        std::array<uint8_t, das::kFrameSize> levels {};
-        das::encodeSacnData(again, source, 0, heard->options, levels);
+        das::encodeSacnData(again, source, 0, heard->options, std::array<uint8_t, das::kFrameSize> {});
         const auto back = das::parseSacnData(again);
         FUZZ_CHECK(back && back->cid == heard->cid && back->name == heard->name
             && back->priority == heard->priority && back->universe == heard->universe

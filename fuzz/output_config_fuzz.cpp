@@ -7,7 +7,6 @@
 
 namespace {
 
-// The value written back in its kind's accepted form, each field the form has a place for.
 std::string written(const das::OutputConfig &c)
 {
     FUZZ_CHECK(c.interface.find_first_of(",/: ") == std::string::npos && c.interface.size() < 16);

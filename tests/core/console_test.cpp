@@ -48,7 +48,6 @@ protected:
         core::formCreate(dmxBuf, pageTop, dasResult);
         recorder = { .caption = [this] { return toggle.text; } };
     }
-    void TearDown() override { recorder = {}; }
     void clickToggle() // a latching button flips before its click handler runs
     {
         toggle.down = !toggle.down;
@@ -77,9 +76,8 @@ TEST_F(Console, ClearZeroesEveryPageAndSendsTheClearedFrameAtOnce)
     for (int k = 1; k <= 16; ++k)
         EXPECT_TRUE(sliders[k - 1].position == 255 && panels[k - 1].text == "0") << k;
     EXPECT_TRUE(pageTop == 64 && toggle.text == "DAS OK");
-    ASSERT_EQ(recorder.calls.size(), 1u);
-    EXPECT_TRUE(recorder.calls[0].command == 4 && recorder.calls[0].length == 512);
-    EXPECT_EQ(recorder.calls[0].frame, Levels {});
+    EXPECT_TRUE(recorder.calls.size() == 1 && recorder.calls[0].command == 4
+        && recorder.calls[0].length == 512 && recorder.calls[0].frame == Levels {});
 }
 
 // Each click of the toggle (C) or tick of the timer (T): what DasCall returns, the commands sent

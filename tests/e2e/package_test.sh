@@ -66,9 +66,8 @@ grep -qxF 'SUBSYSTEM=="tty", ATTRS{idVendor}=="0403", ATTRS{idProduct}=="6001", 
     usr/lib/udev/rules.d/70-brivane.rules || fail "no uaccess rule for 0403:6001"
 for desktop in usr/share/applications/*.desktop; do
     out=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$out" ] || fail "$desktop: $out"; done
-# lintian says nothing but the placeholder maintainer's address, the first upload's missing bug
-# closure and, on Debian 13, that no AppStream file names the interfaces the udev rule serves:
-# a valid one needs a project home page and a reverse-domain ID, which the project does not have.
+# lintian says only what these tags name; on Debian 13 the missing AppStream file, as a valid one
+# needs a project home page and a reverse-domain ID, which the project does not have.
 lintian --pedantic --allow-root --tag-display-limit 0 "$work"/brivane_*.changes >"$work/lintian" 2>&1
 ! grep -vE '^[EWIP]: brivane[^:]*: (bogus-mail-host|bogus-mail-host-in-debian-changelog|initial-upload-closes-no-bugs|appstream-metadata-missing-modalias-provide) ' \
     "$work/lintian" || fail "lintian says more"
@@ -76,8 +75,7 @@ cd "$work" || exit 1
 [ "$(id -u)" = 0 ] || { echo "skipped: installing the package needs root"; exit 77; }
 dpkg -s brivane >/dev/null 2>&1 && { echo "skipped: a brivane package is installed already; not replaced"; exit 77; }
 echo "apt-get install, autopkgtest ($(date -u +%T))"
-# Installed by apt from the file, which needs no download once its dependencies are there; the
-# tests then run against the package as installed, with nothing fetched.
+# Installed by apt from the file (no download once its dependencies are there), then tested.
 installed=1
 DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -qq "$deb" >"$work/install.log" 2>&1 ||
     fail "apt-get install: $(cat "$work/install.log")"

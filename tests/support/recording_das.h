@@ -22,13 +22,6 @@ struct DasRecorder
     std::vector<DasRecord> calls;
     std::map<int32_t, int32_t> results;
     std::function<std::string()> caption;
-    std::vector<int32_t> commands() const
-    {
-        std::vector<int32_t> out;
-        for (const auto &call : calls)
-            out.push_back(call.command);
-        return out;
-    }
 };
 extern DasRecorder recorder;
 

@@ -2,6 +2,7 @@
 #include "window.h"
 
 #include <memory>
+#include <ranges>
 
 class FormTest : public QObject
 {
@@ -14,25 +15,44 @@ private slots:
     void init() { w = std::make_unique<Window>(); }
     void cleanup() { w.reset(); }
 
-    void controlsSitWhereTheOperatorExpectsThem()
+    void startsInPlaceAtZeroOnPageOneAndTheOtherControlsReachTheirHandlers()
     {
         QCOMPARE(form().SpeedButton33, w->buttons[33]); // the rows are in the window's order
         QCOMPARE(form().windowTitle(), QString("Brivane"));
         QCOMPARE(form().size(), QSize(628, 434)); // its place on real screens: e2e_screens
         QCOMPARE(form().windowIcon().availableSizes(), QList<QSize>({ QSize(16, 16), QSize(32, 32) }));
         // The rows by their ends: faders 1 and 16 under their panels, pages 1, 9 and 32.
-        QCOMPARE(w->faders[0]->geometry(), QRect(96, 144, 25, 249));
-        QCOMPARE(w->panels[15]->geometry(), QRect(576, 120, 25, 17));
-        QCOMPARE(w->faders[15]->geometry(), QRect(576, 144, 25, 249));
-        QCOMPARE(form().ScrollBar17->geometry(), QRect(32, 144, 33, 249));
-        QCOMPARE(form().Panel17->geometry(), QRect(32, 120, 33, 17));
-        QCOMPARE(form().Panel18->geometry(), QRect(96, 8, 49, 41));
-        QCOMPARE(w->buttons[0]->geometry(), QRect(152, 8, 57, 17));
-        QCOMPARE(w->buttons[8]->geometry(), QRect(152, 32, 57, 17));
-        QCOMPARE(w->buttons[31]->geometry(), QRect(544, 80, 57, 17));
-        QCOMPARE(form().SpeedButton33->geometry(), QRect(96, 56, 49, 25));
-        QCOMPARE(form().SpeedButton34->geometry(), QRect(3, 8, 78, 25));
+        for (const auto &[control, place] : std::initializer_list<std::pair<QWidget *, QRect>> {
+                 { w->faders[0], { 96, 144, 25, 249 } }, { w->panels[15], { 576, 120, 25, 17 } },
+                 { w->faders[15], { 576, 144, 25, 249 } }, { w->faders[16], { 32, 144, 33, 249 } },
+                 { w->panels[16], { 32, 120, 33, 17 } }, { w->panels[17], { 96, 8, 49, 41 } },
+                 { w->buttons[0], { 152, 8, 57, 17 } }, { w->buttons[8], { 152, 32, 57, 17 } },
+                 { w->buttons[31], { 544, 80, 57, 17 } }, { w->buttons[33], { 96, 56, 49, 25 } },
+                 { w->buttons[32], { 3, 8, 78, 25 } } })
+            QCOMPARE(control->geometry(), place);
         QVERIFY(form().SpeedButton1->Flat() && !form().SpeedButton33->Flat());
+        for (int k = 1; k <= 17; ++k)
+            QVERIFY(w->faders[k - 1]->Position() == w->faders[k - 1]->Max() && w->panels[k - 1]->text() == "0");
+        QVERIFY(form().ScrollBar16->Max() == 255 && form().ScrollBar17->Max() == 100);
+        QVERIFY(form().Panel18->text() == "001-016" && form().SpeedButton4->text() == "049-64");
+        QVERIFY(form().SpeedButton33->text() == "クリア" && form().SpeedButton34->text() == "DAS起動");
+        QVERIFY(form().pageTop == 0 && form().dasResult == -1 && recorder.calls.empty());
+        QVERIFY(form().Timer1->Enabled() && form().Timer1->Interval() == 100);
+        QCOMPARE(form().Timer1->timerType(), Qt::PreciseTimer); // a frame each 100 ms, not 95-105
+        // The rows of faders and pages are walked by the invariant test; here the rest.
+        form().Timer1->stop();
+        recorder.calls.clear();
+        form().ScrollBar17->SetPosition(63);
+        QVERIFY(form().percentValue == 37 && form().Panel17->text() == "37");
+        QTest::mouseClick(form().SpeedButton33, Qt::LeftButton);
+        QTest::mouseClick(form().SpeedButton34, Qt::LeftButton); // down before its handler runs
+        const auto commands = recorder.calls | std::views::transform(&DasRecord::command);
+        QCOMPARE(std::vector<int32_t>(commands.begin(), commands.end()), std::vector<int32_t>({ 4, 1, 3 }));
+        QCOMPARE(form().SpeedButton34->text(), QString("DAS OK"));
+        form().ScrollBar2->SetPosition(0);
+        form().Timer1->start();
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.calls.size() >= 6, 5000);
+        QCOMPARE(int(recorder.calls.back().frame[1]), 255);
     }
 
     // Every caption a control can show, measured in the font it really draws with, at 12 px,
@@ -40,8 +60,6 @@ private slots:
     void everyCaptionIsWholeInsideItsControl()
     {
         QStringList pages, values, clipped;
-        for (int n = 1; n <= 32; ++n)
-            pages << w->buttons[n - 1]->text();
         for (int level = 0; level <= 255; ++level)
             values << QString::number(level);
         const auto whole = [&](QWidget *control, const QStringList &captions) {
@@ -58,32 +76,16 @@ private slots:
         QCOMPARE(form().font().pixelSize(), 12);
         for (int k = 1; k <= 16; ++k)
             whole(w->panels[k - 1], values);
+        for (TSpeedButton *page : w->buttons.mid(0, 32))
+            whole(page, { pages.emplace_back(page->text()) });
         whole(form().Panel17, values.mid(0, 101));
         whole(form().Panel18, pages);
-        for (int n = 1; n <= 32; ++n)
-            whole(w->buttons[n - 1], { pages[n - 1] });
         whole(form().SpeedButton33, { "クリア" });
         whole(form().SpeedButton34, { "DAS起動", "DAS OK", "DAS NG", "DAS OFF" });
         QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(", ")));
     }
 
-    void startsAtZeroOnPageOneWithTheOutputTimerRunning()
-    {
-        for (int k = 1; k <= 17; ++k)
-            QVERIFY(w->faders[k - 1]->Position() == w->faders[k - 1]->Max() && w->panels[k - 1]->text() == "0");
-        QCOMPARE(form().ScrollBar16->Max(), 255);
-        QCOMPARE(form().ScrollBar17->Max(), 100);
-        QCOMPARE(form().Panel18->text(), QString("001-016"));
-        QCOMPARE(form().SpeedButton4->text(), QString("049-64"));
-        QCOMPARE(form().SpeedButton33->text(), QString("クリア"));
-        QCOMPARE(form().SpeedButton34->text(), QString("DAS起動"));
-        QVERIFY(form().pageTop == 0 && form().dasResult == -1);
-        QVERIFY(form().Timer1->Enabled() && form().Timer1->Interval() == 100);
-        QCOMPARE(form().Timer1->timerType(), Qt::PreciseTimer); // a frame each 100 ms, not 95-105
-        QVERIFY(recorder.calls.empty());
-    }
-
-    void focusStartsOnTheFirstFaderTabLeavesTheThirdLastAndPagesNeverTakeIt()
+    void focusStartsOnFader1TabLeavesTheThirdLastPagesNeverTakeItAndADragShowsEveryStep()
     {
         QVERIFY(w->show());
         QCOMPARE(QApplication::focusWidget(), form().ScrollBar1);
@@ -93,33 +95,11 @@ private slots:
         }
         QTest::mouseClick(form().SpeedButton2, Qt::LeftButton);
         QCOMPARE(QApplication::focusWidget(), form().ScrollBar1);
-    }
-
-    void draggingTheThumbUpdatesThePanelAllTheWay()
-    {
-        QVERIFY(w->show());
         QStringList seen;
         connect(form().ScrollBar5, &QAbstractSlider::valueChanged, [&] { seen << form().Panel5->text(); });
         drag(form().ScrollBar5, 10, -50);
         QVERIFY2(seen.size() > 5 && seen.last() == "255", qPrintable(seen.join(',')));
-        QCOMPARE(int(form().dmxBuf[4]), 255);
-    }
-
-    // The rows of faders and pages are walked by the invariant test; here the rest.
-    void percentFaderClearToggleAndTimerReachTheirHandlers()
-    {
-        form().Timer1->stop();
-        recorder.calls.clear();
-        form().ScrollBar17->SetPosition(63);
-        QVERIFY(form().percentValue == 37 && form().Panel17->text() == "37");
-        QTest::mouseClick(form().SpeedButton33, Qt::LeftButton);
-        QTest::mouseClick(form().SpeedButton34, Qt::LeftButton); // down before its handler runs
-        QCOMPARE(recorder.commands(), std::vector<int32_t>({ 4, 1, 3 }));
-        QCOMPARE(form().SpeedButton34->text(), QString("DAS OK"));
-        form().ScrollBar2->SetPosition(0);
-        form().Timer1->start();
-        QTRY_VERIFY_WITH_TIMEOUT(recorder.calls.size() >= 6, 5000);
-        QCOMPARE(int(recorder.calls.back().frame[1]), 255);
+        QCOMPARE(int(form().dmxBuf[20]), 255); // fader 5 of page 2
     }
 };
 

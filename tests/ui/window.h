@@ -11,19 +11,9 @@
 
 struct Window
 {
-    Window()
-    {
-        recorder = {};
-        Form1 = &form;
-        form.OnCreate(&form);
-    }
+    Window() { recorder = {}, Form1 = &form, form.OnCreate(&form); }
     ~Window() { Form1 = nullptr; }
-    bool show()
-    {
-        form.show();
-        form.activateWindow();
-        return QTest::qWaitForWindowActive(&form);
-    }
+    bool show() { return form.show(), form.activateWindow(), QTest::qWaitForWindowActive(&form); }
     template <class T> QList<T *> row() { return form.findChildren<T *>(Qt::FindDirectChildrenOnly); }
 
     TForm1 form { nullptr };
