@@ -13,6 +13,7 @@
 #include "shell.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -210,10 +211,14 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         ASSERT_EQ(std::system(c.cut), 0);
         testing::internal::CaptureStderr();
         int ticks = 0;
+        const auto cutAt = std::chrono::steady_clock::now();
         while (ticks < 40 && dasSend() == DAS_OK)
             ++ticks, std::this_thread::sleep_for(100ms);
         said = testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(ticks >= 9 && ticks <= c.lastTick) << ticks; // a frame or two may be on its way
+        // A frame or two may be on its way. A link is judged by the clock, not the ticks, which a
+        // loaded machine stretches: there, a second is the floor.
+        const bool notTooSoon = ticks >= 9 || std::chrono::steady_clock::now() - cutAt >= 900ms;
+        EXPECT_TRUE(notTooSoon && ticks <= c.lastTick) << ticks;
         EXPECT_EQ(dasSend(), DAS_E_NOT_OPEN);
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
