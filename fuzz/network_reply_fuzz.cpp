@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             && heard->name.find('\0') == std::string::npos);
         const das::SacnSource source { heard->cid, heard->name, heard->priority, heard->universe };
         std::array<uint8_t, das::kSacnPacketSize> again {};
-        das::encodeSacnData(again, source, 0, heard->options, std::array<uint8_t, das::kFrameSize> {});
+        das::encodeSacnData(
+            again, source, 0, heard->options, std::array<uint8_t, das::kFrameSize> {});
         const auto back = das::parseSacnData(again);
         FUZZ_CHECK(back && back->cid == heard->cid && back->name == heard->name
             && back->priority == heard->priority && back->universe == heard->universe

@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const das::UsbProMessage &message : expected) {
         FUZZ_CHECK(message.payload.size() <= das::kUsbProMaxPayload);
         const std::vector<uint8_t> bytes = das::encodeUsbProMessage(message.label, message.payload);
-        const auto at = std::search(stream.begin() + ptrdiff_t(from), stream.end(), bytes.begin(), bytes.end());
+        const auto at = std::search(
+            stream.begin() + ptrdiff_t(from), stream.end(), bytes.begin(), bytes.end());
         FUZZ_CHECK(at != stream.end());
         from = size_t(at - stream.begin()) + bytes.size();
         framed += bytes.size();

@@ -33,7 +33,8 @@ QPixmap drawIcon(int size)
     const double knobs[3] = { 10.5, 4.5, 7.5 };
     for (int i = 0; i < 3; ++i) {
         const double x = (3.0 + 5.0 * i) * unit;
-        painter.fillRect(QRectF(x - 0.5 * unit, 2 * unit, unit, 12 * unit), QColor(0x70, 0x78, 0x88));
+        painter.fillRect(
+            QRectF(x - 0.5 * unit, 2 * unit, unit, 12 * unit), QColor(0x70, 0x78, 0x88));
         painter.fillRect(QRectF(x - 1.5 * unit, (knobs[i] - 1) * unit, 3 * unit, 2 * unit),
                          QColor(0xff, 0xb0, 0x20));
     }
@@ -148,8 +149,12 @@ void TForm1::createControls()
     SpeedButton34 = new TSpeedButton(this);
     SpeedButton33 = new TSpeedButton(this);
 
-    const std::array<TScrollBar *, core::kFaders> faders { ScrollBar1, ScrollBar2, ScrollBar3, ScrollBar4, ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11, ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16 };
-    const std::array<TPanel *, core::kFaders> panels { Panel1, Panel2, Panel3, Panel4, Panel5, Panel6, Panel7, Panel8, Panel9, Panel10, Panel11, Panel12, Panel13, Panel14, Panel15, Panel16 };
+    const std::array<TScrollBar *, core::kFaders> faders { ScrollBar1, ScrollBar2, ScrollBar3,
+        ScrollBar4, ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10,
+        ScrollBar11, ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16 };
+    const std::array<TPanel *, core::kFaders> panels { Panel1, Panel2, Panel3, Panel4, Panel5,
+        Panel6, Panel7, Panel8, Panel9, Panel10, Panel11, Panel12, Panel13, Panel14, Panel15,
+        Panel16 };
     for (int k = 1; k <= core::kFaders; ++k) {
         TScrollBar *fader = faders[k - 1];
         fader->SetBounds(96 + 32 * (k - 1), 144, 25, 249);
@@ -166,7 +171,12 @@ void TForm1::createControls()
     Panel17->SetBounds(32, 120, 33, 17);
     Panel17->SetText("0");
 
-    m_pageButtons = { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11, SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17, SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23, SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29, SpeedButton30, SpeedButton31, SpeedButton32 };
+    m_pageButtons = { SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5,
+        SpeedButton6, SpeedButton7, SpeedButton8, SpeedButton9, SpeedButton10, SpeedButton11,
+        SpeedButton12, SpeedButton13, SpeedButton14, SpeedButton15, SpeedButton16, SpeedButton17,
+        SpeedButton18, SpeedButton19, SpeedButton20, SpeedButton21, SpeedButton22, SpeedButton23,
+        SpeedButton24, SpeedButton25, SpeedButton26, SpeedButton27, SpeedButton28, SpeedButton29,
+        SpeedButton30, SpeedButton31, SpeedButton32 };
     for (int n = 1; n <= core::kPages; ++n) {
         TSpeedButton *button = m_pageButtons[n - 1];
         button->SetBounds(152 + 56 * ((n - 1) % 8), 8 + 24 * ((n - 1) / 8), 57, 17);
@@ -187,7 +197,9 @@ void TForm1::createControls()
     Timer1->SetEnabled(true);
 
     // Keyboard order among the faders; the third fader comes last.
-    const std::array<QWidget *, 17> tabOrder { ScrollBar1, ScrollBar2, ScrollBar4, ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11, ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16, ScrollBar17, ScrollBar3 };
+    const std::array<QWidget *, 17> tabOrder { ScrollBar1, ScrollBar2, ScrollBar4, ScrollBar5,
+        ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11, ScrollBar12,
+        ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16, ScrollBar17, ScrollBar3 };
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     ScrollBar1->setFocus();
@@ -195,13 +207,34 @@ void TForm1::createControls()
 
 void TForm1::wireEvents()
 {
-    static constexpr std::array<Handler, 17> changeHandlers { &TForm1::ScrollBar1Change, &TForm1::ScrollBar2Change, &TForm1::ScrollBar3Change, &TForm1::ScrollBar4Change, &TForm1::ScrollBar5Change, &TForm1::ScrollBar6Change, &TForm1::ScrollBar7Change, &TForm1::ScrollBar8Change, &TForm1::ScrollBar9Change, &TForm1::ScrollBar10Change, &TForm1::ScrollBar11Change, &TForm1::ScrollBar12Change, &TForm1::ScrollBar13Change, &TForm1::ScrollBar14Change, &TForm1::ScrollBar15Change, &TForm1::ScrollBar16Change, &TForm1::ScrollBar17Change };
-    static constexpr std::array<Handler, core::kPages> pageHandlers { &TForm1::SpeedButton1Click, &TForm1::SpeedButton2Click, &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click, &TForm1::SpeedButton5Click, &TForm1::SpeedButton6Click, &TForm1::SpeedButton7Click, &TForm1::SpeedButton8Click, &TForm1::SpeedButton9Click, &TForm1::SpeedButton10Click, &TForm1::SpeedButton11Click, &TForm1::SpeedButton12Click, &TForm1::SpeedButton13Click, &TForm1::SpeedButton14Click, &TForm1::SpeedButton15Click, &TForm1::SpeedButton16Click, &TForm1::SpeedButton17Click, &TForm1::SpeedButton18Click, &TForm1::SpeedButton19Click, &TForm1::SpeedButton20Click, &TForm1::SpeedButton21Click, &TForm1::SpeedButton22Click, &TForm1::SpeedButton23Click, &TForm1::SpeedButton24Click, &TForm1::SpeedButton25Click, &TForm1::SpeedButton26Click, &TForm1::SpeedButton27Click, &TForm1::SpeedButton28Click, &TForm1::SpeedButton29Click, &TForm1::SpeedButton30Click, &TForm1::SpeedButton31Click, &TForm1::SpeedButton32Click };
-    const std::array<TScrollBar *, 17> scrollBars { ScrollBar1, ScrollBar2, ScrollBar3, ScrollBar4, ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11, ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16, ScrollBar17 };
+    static constexpr std::array<Handler, 17> changeHandlers { &TForm1::ScrollBar1Change,
+        &TForm1::ScrollBar2Change, &TForm1::ScrollBar3Change, &TForm1::ScrollBar4Change,
+        &TForm1::ScrollBar5Change, &TForm1::ScrollBar6Change, &TForm1::ScrollBar7Change,
+        &TForm1::ScrollBar8Change, &TForm1::ScrollBar9Change, &TForm1::ScrollBar10Change,
+        &TForm1::ScrollBar11Change, &TForm1::ScrollBar12Change, &TForm1::ScrollBar13Change,
+        &TForm1::ScrollBar14Change, &TForm1::ScrollBar15Change, &TForm1::ScrollBar16Change,
+        &TForm1::ScrollBar17Change };
+    static constexpr std::array<Handler, core::kPages> pageHandlers { &TForm1::SpeedButton1Click,
+        &TForm1::SpeedButton2Click, &TForm1::SpeedButton3Click, &TForm1::SpeedButton4Click,
+        &TForm1::SpeedButton5Click, &TForm1::SpeedButton6Click, &TForm1::SpeedButton7Click,
+        &TForm1::SpeedButton8Click, &TForm1::SpeedButton9Click, &TForm1::SpeedButton10Click,
+        &TForm1::SpeedButton11Click, &TForm1::SpeedButton12Click, &TForm1::SpeedButton13Click,
+        &TForm1::SpeedButton14Click, &TForm1::SpeedButton15Click, &TForm1::SpeedButton16Click,
+        &TForm1::SpeedButton17Click, &TForm1::SpeedButton18Click, &TForm1::SpeedButton19Click,
+        &TForm1::SpeedButton20Click, &TForm1::SpeedButton21Click, &TForm1::SpeedButton22Click,
+        &TForm1::SpeedButton23Click, &TForm1::SpeedButton24Click, &TForm1::SpeedButton25Click,
+        &TForm1::SpeedButton26Click, &TForm1::SpeedButton27Click, &TForm1::SpeedButton28Click,
+        &TForm1::SpeedButton29Click, &TForm1::SpeedButton30Click, &TForm1::SpeedButton31Click,
+        &TForm1::SpeedButton32Click };
+    const std::array<TScrollBar *, 17> scrollBars { ScrollBar1, ScrollBar2, ScrollBar3, ScrollBar4,
+        ScrollBar5, ScrollBar6, ScrollBar7, ScrollBar8, ScrollBar9, ScrollBar10, ScrollBar11,
+        ScrollBar12, ScrollBar13, ScrollBar14, ScrollBar15, ScrollBar16, ScrollBar17 };
     for (std::size_t i = 0; i < scrollBars.size(); ++i)
-        scrollBars[i]->OnChange = [this, h = changeHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
+        scrollBars[i]->OnChange
+            = [this, h = changeHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
     for (std::size_t i = 0; i < m_pageButtons.size(); ++i)
-        m_pageButtons[i]->OnClick = [this, h = pageHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
+        m_pageButtons[i]->OnClick
+            = [this, h = pageHandlers[i]](TObject *Sender) { (this->*h)(Sender); };
     SpeedButton33->OnClick = [this](TObject *Sender) { SpeedButton33Click(Sender); };
     SpeedButton34->OnClick = [this](TObject *Sender) { SpeedButton34Click(Sender); };
     Timer1->OnTimer = [this](TObject *Sender) { Timer1Timer(Sender); };
@@ -234,7 +267,10 @@ FADER_HANDLER(15)
 FADER_HANDLER(16)
 #undef FADER_HANDLER
 
-void TForm1::ScrollBar17Change(TObject *) { core::percentChanged(*ScrollBar17, *Panel17, percentValue); }
+void TForm1::ScrollBar17Change(TObject *)
+{
+    core::percentChanged(*ScrollBar17, *Panel17, percentValue);
+}
 
 void TForm1::dmx512p() { core::fadersIntoFrame(m_bank); }
 
@@ -283,6 +319,9 @@ PAGE_HANDLER(32)
 
 void TForm1::SpeedButton33Click(TObject *) { core::clearAll(m_bank, &DasCall); }
 
-void TForm1::SpeedButton34Click(TObject *) { core::toggleClicked(*SpeedButton34, dasResult, &DasCall); }
+void TForm1::SpeedButton34Click(TObject *)
+{
+    core::toggleClicked(*SpeedButton34, dasResult, &DasCall);
+}
 
 void TForm1::Timer1Timer(TObject *) { core::tick(*SpeedButton34, dasResult, dmxBuf, &DasCall); }

@@ -111,7 +111,8 @@ TEST_F(Console, ToggleAndTicksSayHowTheInterfaceGoes)
         std::vector<std::string> sent;
         for (const DasRecord &call : recorder.calls)
             sent.push_back(std::to_string(call.command) + " " + call.caption
-                + (call.command == 4 ? call.length == 512 && call.frame == frame() ? "" : " another frame"
+                + (call.command == 4
+                        ? call.length == 512 && call.frame == frame() ? "" : " another frame"
                         : call.length || call.hadBuffer ? " with arguments"
                                                         : ""));
         EXPECT_EQ(sent, step.sent) << step.after;

@@ -71,10 +71,13 @@ public:
         char byte = 0;
         if (pipe2(ready, O_CLOEXEC) || pipe2(hold, O_CLOEXEC) || (m_pid = fork()) < 0)
             return;
-        if (m_pid == 0) // says whether it has its namespace, then waits for EOF
-            close(hold[1]), byte = unshare(CLONE_NEWNET) == 0, _exit(write(ready[1], &byte, 1) + read(hold[0], &byte, 1) ? 0 : 0);
+        if (m_pid == 0) { // says whether it has its namespace, then waits for EOF
+            close(hold[1]), byte = unshare(CLONE_NEWNET) == 0;
+            _exit(write(ready[1], &byte, 1) + read(hold[0], &byte, 1) ? 0 : 0);
+        }
         if (read(ready[0], &byte, 1) == 1 && byte)
-            m_fd = open(("/proc/" + std::to_string(m_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+            m_fd = open(
+                ("/proc/" + std::to_string(m_pid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
         close(ready[0]), close(ready[1]), close(hold[0]), m_hold = hold[1];
     }
     Netns(Netns &&) = delete;

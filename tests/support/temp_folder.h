@@ -36,7 +36,9 @@ private:
         std::lock_guard lock(s_mutex);
         std::error_code ignored;
         for (auto at = s_live.begin(); at != s_live.end();)
-            at = path.empty() || *at == path ? (std::filesystem::remove_all(*at, ignored), s_live.erase(at)) : ++at;
+            at = path.empty() || *at == path
+                ? (std::filesystem::remove_all(*at, ignored), s_live.erase(at))
+                : ++at;
     }
     inline static std::mutex s_mutex;
     inline static std::set<std::string> s_live;

@@ -15,7 +15,8 @@ private slots:
     {
         const unsigned seed = qEnvironmentVariableIntValue("BRIVANE_INVARIANT_SEED");
         std::mt19937 random(seed);
-        const auto pick = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
+        const auto pick
+            = [&](int low, int high) { return std::uniform_int_distribution(low, high)(random); };
         Window w;
         TForm1 &form = w.form;
         form.Timer1->stop(); // ticks come only from the sequence
@@ -35,8 +36,9 @@ private slots:
                 break;
             case 1:
             case 2: { // a key step: Home is full, End is zero
-                static constexpr std::pair<Qt::Key, int> kKeys[] = { { Qt::Key_Up, 1 }, { Qt::Key_Down, -1 },
-                    { Qt::Key_PageUp, 1 }, { Qt::Key_PageDown, -1 }, { Qt::Key_Home, 255 }, { Qt::Key_End, -255 } };
+                static constexpr std::pair<Qt::Key, int> kKeys[]
+                    = { { Qt::Key_Up, 1 }, { Qt::Key_Down, -1 }, { Qt::Key_PageUp, 1 },
+                          { Qt::Key_PageDown, -1 }, { Qt::Key_Home, 255 }, { Qt::Key_End, -255 } };
                 const auto [key, change] = kKeys[pick(0, 5)];
                 fader->setFocus();
                 QTest::keyClick(fader, key);
@@ -76,14 +78,17 @@ private slots:
                     wrong = "a frame sent";
             for (int f = 1; f <= 16; ++f) {
                 const int shown = 255 - w.faders[f - 1]->Position();
-                if (w.panels[f - 1]->text() != QString::number(shown) || levels[16 * (page - 1) + f - 1] != shown)
+                if (w.panels[f - 1]->text() != QString::number(shown)
+                    || levels[16 * (page - 1) + f - 1] != shown)
                     wrong = QString("fader %1 or its panel").arg(f);
             }
             if (!std::equal(levels.begin(), levels.end(), form.dmxBuf))
                 wrong = "the frame";
-            if (form.Panel18->text() != w.buttons[page - 1]->text() || form.SpeedButton34->text() != caption)
+            if (form.Panel18->text() != w.buttons[page - 1]->text()
+                || form.SpeedButton34->text() != caption)
                 wrong = "the page label or the toggle's caption";
-            QVERIFY2(wrong.isEmpty(), qPrintable(QString("seed %1, step %2: %3").arg(seed).arg(step).arg(wrong)));
+            QVERIFY2(wrong.isEmpty(),
+                qPrintable(QString("seed %1, step %2: %3").arg(seed).arg(step).arg(wrong)));
             recorder.calls.clear();
             if (step % 1000 == 0)
                 QCoreApplication::processEvents(); // lets the window paint now and then

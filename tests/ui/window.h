@@ -14,7 +14,8 @@ struct Window
     Window() { recorder = {}, Form1 = &form, form.OnCreate(&form); }
     ~Window() { Form1 = nullptr; }
     bool show() { return form.show(), form.activateWindow(), QTest::qWaitForWindowActive(&form); }
-    template <class T> QList<T *> row() { return form.findChildren<T *>(Qt::FindDirectChildrenOnly); }
+    template <class T>
+    QList<T *> row() { return form.findChildren<T *>(Qt::FindDirectChildrenOnly); }
 
     TForm1 form { nullptr };
     const QList<TScrollBar *> faders = row<TScrollBar>(); // 1-17
@@ -30,9 +31,10 @@ inline void drag(TScrollBar *fader, int steps, int y)
     option.orientation = Qt::Vertical;
     option.maximum = fader->maximum();
     option.sliderPosition = option.sliderValue = fader->value();
-    QPoint at = fader->style()
-                    ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, fader)
-                    .center();
+    QPoint at
+        = fader->style()
+              ->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, fader)
+              .center();
     QTest::mousePress(fader, Qt::LeftButton, {}, at);
     while (steps-- > 0)
         QTest::mouseMove(fader, at -= QPoint(0, 10));

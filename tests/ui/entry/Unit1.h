@@ -26,7 +26,8 @@ public:
             throw Exception("window creation failed");
         if (qgetenv("FAIL_HOW") == "other")
             throw 42;
-        OnCreate = [](TObject *) { QTimer::singleShot(10, [] { throw Exception("handler failed"); }); };
+        OnCreate
+            = [](TObject *) { QTimer::singleShot(10, [] { throw Exception("handler failed"); }); };
     }
 };
 
