@@ -30,7 +30,8 @@ const auto kRowName = [](const auto &row) { return std::string(row.param.name); 
 // point and go unchecked), or "error: " and part of why not; each range's top, and one past it.
 struct ParseCase { const char *name, *text, *want; };
 const ParseCase kParse[] = {
-    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150", "host=239.255.0.5 universe=5 if=eth1 priority=150" },
+    { "SacnInterfaceAndPriority", "sacn@5,if=eth1,priority=150",
+        "host=239.255.0.5 universe=5 if=eth1 priority=150" },
     { "PriorityPastTheTop", "sacn,priority=201", "error: priority out of range 0-200" },
     { "PriorityIsSacnOnly", "artnet@3,priority=150", "error: \"priority\" is for sacn only" },
     { "ArtNetByAddressNoHost", "artnet,if=10.0.0.5", "host= if=10.0.0.5" },
@@ -38,7 +39,8 @@ const ParseCase kParse[] = {
     { "UnknownOption", "sacn@5,ttl=4", "error: unknown option \"ttl=4\"" },
     { "TrailingCommaRefused", "sacn@5,", "error: empty option (a comma too many?)" },
     { "SerialPathKeepsItsComma", "usbpro:/dev/a,b@1", "device=/dev/a,b@1" },
-    { "OlaUniverseZero", "ola@0", "universe=0" }, { "OlaTopPastSacnRange", "ola@4294967295", "universe=4294967295" },
+    { "OlaUniverseZero", "ola@0", "universe=0" },
+    { "OlaTopPastSacnRange", "ola@4294967295", "universe=4294967295" },
     { "OlaPastTheTop", "ola@4294967296", "error: universe out of range 0-4294967295" },
     { "ArtNetPastTheTop", "artnet@32768", "error: universe out of range 0-32767" },
     { "SacnPastTheTop", "sacn@64000", "error: universe out of range 1-63999" },
@@ -52,8 +54,10 @@ TEST_P(Parse, GivesItsFieldsOrSaysWhy)
     const auto c = das::parseOutputConfig(GetParam().text, why);
     ASSERT_EQ(!c, want.starts_with("error: ")) << why;
     ASSERT_TRUE(c || why.find(want.substr(7)) != std::string::npos) << why;
-    const std::string fields = !c ? "" : " host=" + c->host + " if=" + c->interface + " universe="
-            + std::to_string(c->universe) + " priority=" + std::to_string(c->priority) + " device=" + c->device + " ";
+    const std::string fields = !c
+        ? ""
+        : " host=" + c->host + " if=" + c->interface + " universe=" + std::to_string(c->universe)
+            + " priority=" + std::to_string(c->priority) + " device=" + c->device + " ";
     std::istringstream named(c ? want : "");
     for (std::string each; named >> each;)
         EXPECT_NE(fields.find(" " + each + " "), std::string::npos) << each << " in" << fields;
@@ -81,14 +85,16 @@ TEST_P(Failures, EndTheStreamAfterASecondOfThem)
 }
 INSTANTIATE_TEST_SUITE_P(Send, Failures, testing::ValuesIn(kFailures), kRowName);
 
-uint32_t ip(int network, int host) { return 0x0a000000u | uint32_t(network) << 16 | uint32_t(host); }
+uint32_t ip(int net, int host) { return 0x0a000000u | uint32_t(net) << 16 | uint32_t(host); }
 
 // The two links below; frames go nowhere until the kernel has seen both ends up (up to 1 s).
-const char *const kJoin = "set -e; ip link set lo up; for N in 1 2; do eval P=\\$P$N; ip link add lan$N type veth"
-    " peer name peer netns $P; ip addr add 10.$N.0.1/16 dev lan$N; ip link set lan$N up; nsenter -t $P -n sh -ec"
-    " \"ip link set lo up; ip addr add 10.$N.0.2/16 dev peer; ip link set peer up\"; done; for i in $(seq 50); do"
-    " [ $(ip -br link | grep -c ' UP ') = 2 ] && nsenter -t $P1 -n ip -br link | grep -q ' UP ' && nsenter -t $P2"
-    " -n ip -br link | grep -q ' UP ' && break; sleep 0.1; done";
+const char *const kJoin
+    = "set -e; ip link set lo up; for N in 1 2; do eval P=\\$P$N;"
+      " ip link add lan$N type veth peer name peer netns $P; ip addr add 10.$N.0.1/16 dev lan$N;"
+      " ip link set lan$N up; nsenter -t $P -n sh -ec \"ip link set lo up;"
+      " ip addr add 10.$N.0.2/16 dev peer; ip link set peer up\"; done; for i in $(seq 50); do"
+      " [ $(ip -br link | grep -c ' UP ') = 2 ] && nsenter -t $P1 -n ip -br link | grep -q ' UP '"
+      " && nsenter -t $P2 -n ip -br link | grep -q ' UP ' && break; sleep 0.1; done";
 
 // In a child with a network namespace of its own, `body` gets the two networks: lanN here is
 // 10.N.0.1/16, its peer in net[N-1] (process $PN) 10.N.0.2/16. Skips, saying why, where refused.
@@ -105,17 +111,21 @@ void onTwoNetworks(const std::function<void(nettest::Netns (&net)[2])> &body)
 }
 
 // Receivers on `port` in both networks, joined to `group` there.
-std::array<std::unique_ptr<UdpReceiver>, 2> listen(nettest::Netns (&net)[2], uint16_t port, uint32_t group)
+std::array<std::unique_ptr<UdpReceiver>, 2> listen(
+    nettest::Netns (&net)[2], uint16_t port, uint32_t group)
 {
     std::array<std::unique_ptr<UdpReceiver>, 2> in;
     for (int n = 0; n < 2; ++n)
-        net[n].inside([&] { in[n] = std::make_unique<UdpReceiver>(port, 0), in[n]->joinGroup(group, ip(n + 1, 2)); });
+        net[n].inside([&] {
+            in[n] = std::make_unique<UdpReceiver>(port, 0), in[n]->joinGroup(group, ip(n + 1, 2));
+        });
     return in;
 }
 std::string check(const std::string &output, const std::string &arguments, int &status)
 {
-    return testsupport::run("env -u XDG_CONFIG_DIRS HOME=/nonexistent DASHARD_OUTPUT='" + output + "' timeout 20 "
-        BRIVANE_CHECK " " + arguments + " 2>&1", &status);
+    return testsupport::run("env -u XDG_CONFIG_DIRS HOME=/nonexistent DASHARD_OUTPUT='" + output
+            + "' timeout 20 " BRIVANE_CHECK " " + arguments + " 2>&1",
+        &status);
 }
 
 // The way out: `setUp` runs first; `reaches`, the networks that hear frames; `said`, in the check's
@@ -125,7 +135,8 @@ std::string check(const std::string &output, const std::string &arguments, int &
 struct PathCase { const char *name, *setUp = "", *output; int result = DAS_OK;
     const char *reaches = "", *said, *note = "", *cut = "", *mend = ""; int lastTick = 12; };
 const char *const kSecondAddress = "ip addr add 2.0.0.5/8 dev lan1 label lan1:1";
-const char *const kFarEndDown = "nsenter -t $P1 -n ip link set peer down";
+const char *const kFarEndDown = "nsenter -t $P1 -n ip link set peer down",
+                  *const kFarEndUp = "nsenter -t $P1 -n ip link set peer up";
 const PathCase kPaths[] = {
     { .name = "SacnByTheNamedInterface", .output = "sacn@5,if=lan1,priority=150", .reaches = "1",
         .said = "frames leave by lan1 from 10.1.0.1 (the interface the setting names)" },
@@ -133,48 +144,55 @@ const PathCase kPaths[] = {
         .said = "Art-Net to 10.2.255.255:6454, port-address 3" },
     // The kernel looks for a node off the named interface's networks on its link, never elsewhere.
     { .name = "UnicastToAnotherNetworkNeverLeavesByIt", .output = "artnet:10.2.0.2,if=lan1",
-        .said = "by lan1 from 10.1.0.1 (the interface the setting names)\nWarning:  10.2.0.2 is not on "
-                "lan1's networks (10.1.0.0/16): frames reach it only if it is on that cable" },
-    { .name = "NoSuchInterfaceListsThoseThereAre", .setUp = kSecondAddress, .output = "sacn@5,if=eth9",
-        .result = DAS_E_UNAVAILABLE, .said = "no network interface \"eth9\" with an IPv4 address here; "
-                                             "there are: lo 127.0.0.1, lan1 10.1.0.1 and 2.0.0.5, lan2 10.2.0.1" },
+        .said = "by lan1 from 10.1.0.1 (the interface the setting names)\nWarning:  10.2.0.2 is "
+                "not on lan1's networks (10.1.0.0/16): frames reach it only if it is on that "
+                "cable" },
+    { .name = "NoSuchInterfaceListsThoseThereAre", .setUp = kSecondAddress,
+        .output = "sacn@5,if=eth9", .result = DAS_E_UNAVAILABLE,
+        .said = "no network interface \"eth9\" with an IPv4 address here; "
+                "there are: lo 127.0.0.1, lan1 10.1.0.1 and 2.0.0.5, lan2 10.2.0.1" },
     // A second address, labelled as ifupdown does (lan1:1): its device's, on a network of its own.
     { .name = "ArtNetByLabelledAddressOnItsNetwork",
-        .setUp = "ip addr add 2.0.0.5/8 dev lan1 label lan1:1 && nsenter -t $P1 -n ip addr add 2.0.0.9/8 dev peer",
+        .setUp = "ip addr add 2.0.0.5/8 dev lan1 label lan1:1 && "
+                 "nsenter -t $P1 -n ip addr add 2.0.0.9/8 dev peer",
         .output = "artnet@3,if=2.0.0.5", .reaches = "1",
         .said = "2.255.255.255:6454, port-address 3\nRoute:    frames leave by lan1 from 2.0.0.5" },
-    { .name = "ArtNetByNameOfTwoNetworksRefused", .setUp = kSecondAddress, .output = "artnet@3,if=lan1",
-        .result = DAS_E_UNAVAILABLE, .said = "lan1 is on several IPv4 networks (10.1.0.0/16 and 2.0.0.0/8): "
-                                             "name the one to broadcast on by the address lan1 has there, "
-                                             "if=10.1.0.1 or if=2.0.0.5" },
+    { .name = "ArtNetByNameOfTwoNetworksRefused", .setUp = kSecondAddress,
+        .output = "artnet@3,if=lan1", .result = DAS_E_UNAVAILABLE,
+        .said = "lan1 is on several IPv4 networks (10.1.0.0/16 and 2.0.0.0/8): name the one to "
+                "broadcast on by the address lan1 has there, if=10.1.0.1 or if=2.0.0.5" },
     { .name = "TwoInterfacesNoneNamedListsBoth", .output = "sacn@5", .result = DAS_E_UNAVAILABLE,
         .said = "no route to 239.255.0.5 (Network is unreachable): name the interface to use with "
                 "\",if=NAME\"; there are: lo 127.0.0.1, lan1 10.1.0.1, lan2 10.2.0.1" },
     // A second address is no second interface, nor is a bridge without link (docker0, virbr0).
     { .name = "TheOnlyLinkedInterfaceIsUsed",
-        .setUp = "ip link set lan2 down; ip link add br0 type bridge; ip link add d0 type veth peer name d1;"
-                 " ip link set d0 master br0; ip addr add 192.168.5.1/24 dev br0; ip link set br0 up; "
-                 "ip addr add 2.0.0.5/8 dev lan1 label lan1:1", .output = "sacn@5", .reaches = "1",
+        .setUp = "ip link set lan2 down; ip link add br0 type bridge;"
+                 " ip link add d0 type veth peer name d1; ip link set d0 master br0;"
+                 " ip addr add 192.168.5.1/24 dev br0; ip link set br0 up;"
+                 " ip addr add 2.0.0.5/8 dev lan1 label lan1:1",
+        .output = "sacn@5", .reaches = "1",
         .said = "by lan1 from 10.1.0.1 (no route, and the only interface up with a link)",
-        .note = "sACN leaves by lan1 from 10.1.0.1 (no route, and the only interface up with a link)" },
-    { .name = "UnicastWithoutARouteIsRefused", .setUp = "ip link set lan2 down", .output = "artnet:10.2.0.2",
-        .result = DAS_E_UNAVAILABLE, .said = "no route to 10.2.0.2 (Network is unreachable): name the interface" },
-    { .name = "SacnToTheInterfaceBroadcastRefused", .output = "sacn:10.1.255.255", .result = DAS_E_UNAVAILABLE,
-        .said = "10.1.255.255 is the broadcast address of lan1's network 10.1.0.0/16: sACN goes to a "
-                "universe's multicast group (no host) or to one receiver" },
+        .note = "sACN leaves by lan1 from 10.1.0.1 (no route, and the only interface up with a "
+                "link)" },
+    { .name = "UnicastWithoutARouteIsRefused", .setUp = "ip link set lan2 down",
+        .output = "artnet:10.2.0.2", .result = DAS_E_UNAVAILABLE,
+        .said = "no route to 10.2.0.2 (Network is unreachable): name the interface" },
+    { .name = "SacnToTheInterfaceBroadcastRefused", .output = "sacn:10.1.255.255",
+        .result = DAS_E_UNAVAILABLE,
+        .said = "10.1.255.255 is the broadcast address of lan1's network 10.1.0.0/16: sACN goes "
+                "to a universe's multicast group (no host) or to one receiver" },
     { .name = "SacnToTheLimitedBroadcastRefused", .output = "sacn:255.255.255.255,if=lan1",
-        .result = DAS_E_UNAVAILABLE, .said = "255.255.255.255 is the broadcast address of every network" },
+        .result = DAS_E_UNAVAILABLE,
+        .said = "255.255.255.255 is the broadcast address of every network" },
     { .name = "PinnedSacnLinkDown", .output = "sacn@5,if=lan1", .reaches = "1",
         .said = "sACN to 239.255.0.5:5568 goes nowhere (", .cut = "ip link set lan1 down" },
-    { .name = "RoutedUnicastLinkDown", .output = "artnet:10.1.0.2@3", .reaches = "1",
-        .said = "Art-Net to 10.1.0.2:6454 goes nowhere (Network is unreachable)", .cut = "ip link set lan1 down" },
     // The far end of the cable down: sends still succeed, the link is gone.
     { .name = "PinnedSacnFarEndDown", .output = "sacn@5,if=lan1", .reaches = "1",
-        .said = "sACN to 239.255.0.5:5568 stops: lan1 has no link (cable out?)", .cut = kFarEndDown,
-        .mend = "nsenter -t $P1 -n ip link set peer up", .lastTick = 25 },
+        .said = "sACN to 239.255.0.5:5568 stops: lan1 has no link (cable out?)",
+        .cut = kFarEndDown, .mend = kFarEndUp, .lastTick = 25 },
     { .name = "RoutedUnicastFarEndDown", .output = "artnet:10.1.0.2@3", .reaches = "1",
-        .said = "Art-Net to 10.1.0.2:6454 stops: lan1 has no link (cable out?)", .cut = kFarEndDown,
-        .mend = "nsenter -t $P1 -n ip link set peer up", .lastTick = 25 },
+        .said = "Art-Net to 10.1.0.2:6454 stops: lan1 has no link (cable out?)",
+        .cut = kFarEndDown, .mend = kFarEndUp, .lastTick = 25 },
 };
 using Paths = testing::TestWithParam<PathCase>;
 TEST_P(Paths, FramesReachTheChosenNetworkOnly)
@@ -190,7 +208,9 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         std::string said = testing::internal::GetCapturedStderr(), traced(4096, '\0');
         traced.resize(size_t(std::max<ssize_t>(pread(trace, traced.data(), traced.size(), 0), 0)));
         const size_t noted = traced.find("\n# output \"" + std::string(c.output));
-        EXPECT_EQ(noted != std::string::npos && traced.find(c.note, noted) != std::string::npos, *c.note != 0) << traced;
+        EXPECT_EQ(noted != std::string::npos && traced.find(c.note, noted) != std::string::npos,
+            *c.note != 0)
+            << traced;
         const std::string toSay = c.result ? c.said : c.note; // nothing else on stderr
         EXPECT_TRUE(toSay.empty() ? said.empty() : said.find(toSay) != std::string::npos) << said;
         for (int i = 0; i < 3; ++i)
@@ -200,12 +220,14 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
             const bool want = std::string(c.reaches).find(char('1' + n)) != std::string::npos;
             const auto packet = in[n]->receive(want ? 2000 : 300);
             EXPECT_EQ(packet.has_value(), want) << "network " << n + 1;
-            EXPECT_TRUE(!packet || packet->size() != das::kSacnPacketSize || (*packet)[108] == priority);
+            EXPECT_TRUE(
+                !packet || packet->size() != das::kSacnPacketSize || (*packet)[108] == priority);
         }
         int status = -1;
         const std::string report = check(c.output, "", status);
         EXPECT_EQ(status, c.result == DAS_OK ? 0 : 1) << report;
-        EXPECT_NE(report.find(*c.cut ? "frames leave by lan1" : c.said), std::string::npos) << report;
+        EXPECT_NE(report.find(*c.cut ? "frames leave by lan1" : c.said), std::string::npos)
+            << report;
         if (!*c.cut)
             return;
         ASSERT_EQ(std::system(c.cut), 0);
@@ -225,8 +247,10 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
         if (!*c.mend)
             return;
         const std::string out = check(c.output, "", status);
-        EXPECT_NE(out.find(", but lan1 has no link (cable out?)\nResult:   the interface button would show \"DAS NG\""),
-            std::string::npos) << out;
+        EXPECT_NE(out.find(", but lan1 has no link (cable out?)\nResult:   the interface button "
+                           "would show \"DAS NG\""),
+            std::string::npos)
+            << out;
         EXPECT_EQ(DasCall(DAS_CMD_OPEN, 0, nullptr), DAS_E_UNAVAILABLE);
         ASSERT_EQ(std::system(c.mend), 0);
         int opened = DasCall(DAS_CMD_OPEN, 0, nullptr);
@@ -241,8 +265,9 @@ INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);
 // a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`; from
 // 10.1.0.1 if `here`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends
 // `output` meanwhile; `hold` takes UDP 5568 by IPv6 first. All of `said` is in the report.
-struct ScanCase { const char *name, *output; bool rival = false, hold = false; int status; std::vector<std::string> said;
-    uint8_t options = 0; bool here = false, artDmx = false, console = false; };
+struct ScanCase { const char *name, *output; bool rival = false, hold = false; int status;
+    std::vector<std::string> said; uint8_t options = 0; bool here = false, artDmx = false,
+    console = false; };
 const ScanCase kScans[] = {
     { .name = "ArtNetNodeMergedAndMarked", .output = "artnet@20,if=lan1", .status = 0,
         .said = { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
@@ -250,31 +275,40 @@ const ScanCase kScans[] = {
             "port-addresses 19, 20, 21  <- outputs port-address 20",
             "Art-Net: ArtDmx for port-address 20 heard from 0 senders" } },
     { .name = "RivalAtOurPriorityWarned", .output = "sacn@5,if=lan1,priority=150", .rival = true,
-        .status = 1, .said = { "sACN: listened 3 s for universe 5 by lan1; 1 other source sending it\n",
+        .status = 1,
+        .said = { "sACN: listened 3 s for universe 5 by lan1; 1 other source sending it\n",
             "  10.1.0.2 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150\n",
             "Warning: \"Rival\" at 10.1.0.2 sends universe 5 at priority 150, not below ours "
             "(150): two consoles fight for the same lights" } },
-    { .name = "RivalBelowOurPriorityOnlyListed", .output = "sacn@5,if=lan1,priority=151", .rival = true,
-        .status = 0, .said = { "1 other source sending it", "\"Rival\", priority 150" } },
-    { .name = "HeldPortNamedAndTheRestScanned", .output = "sacn@5,if=lan1", .rival = true, .hold = true,
-        .status = 1, .said = { "Warning: sACN not heard: UDP port 5568 is held by iface_tests (pid ", "1 node answered" } },
+    { .name = "RivalBelowOurPriorityOnlyListed", .output = "sacn@5,if=lan1,priority=151",
+        .rival = true, .status = 0,
+        .said = { "1 other source sending it", "\"Rival\", priority 150" } },
+    { .name = "HeldPortNamedAndTheRestScanned", .output = "sacn@5,if=lan1", .rival = true,
+        .hold = true, .status = 1,
+        .said = { "Warning: sACN not heard: UDP port 5568 is held by iface_tests (pid ",
+            "1 node answered" } },
     { .name = "PreviewListedNotWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 0,
         .said = { "priority 150, preview data only (not for the lights)" }, .options = 0x80 },
-    { .name = "TerminatedListedNotWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 0,
-        .said = { "priority 150, stream terminated" }, .options = 0x40 },
+    { .name = "TerminatedListedNotWarned", .output = "sacn@5,if=lan1", .rival = true,
+        .status = 0, .said = { "priority 150, stream terminated" }, .options = 0x40 },
     { .name = "AnotherSourceHereWarned", .output = "sacn@5,if=lan1", .rival = true, .status = 1,
-        .said = { "  10.1.0.1 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150 (on this machine)\n",
-            "Warning: \"Rival\" at 10.1.0.1" }, .here = true },
+        .said = { "  10.1.0.1 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150 "
+                  "(on this machine)\n",
+            "Warning: \"Rival\" at 10.1.0.1" },
+        .here = true },
     { .name = "ArtNetRivalWarned", .output = "artnet@20,if=lan1", .rival = true, .status = 1,
         .said = { "Art-Net: ArtDmx for port-address 20 heard from 1 sender\n  10.1.0.2\n",
-            "Warning: 10.1.0.2 sends Art-Net port-address 20 too: two consoles fight for the same lights" },
+            "Warning: 10.1.0.2 sends Art-Net port-address 20 too: two consoles fight for the "
+            "same lights" },
         .artDmx = true },
     // The scan in a second process knows the console's CID without being told it.
     { .name = "ConsoleHereListedNotWarned", .output = "sacn@5,if=lan1", .status = 0,
-        .said = { "0 other sources sending it, and this machine's console",
-            "  10.1.0.1 CID ", "\"Brivane on ", "\", priority 100: this machine's console\n" }, .console = true },
+        .said = { "0 other sources sending it, and this machine's console", "  10.1.0.1 CID ",
+            "\"Brivane on ", "\", priority 100: this machine's console\n" },
+        .console = true },
     { .name = "ArtNetConsoleHereNotWarned", .output = "artnet@20,if=lan1", .status = 0,
-        .said = { "heard from 1 sender\n  10.1.0.1, on this machine (this console, or a program beside it)\n" },
+        .said = { "heard from 1 sender\n  10.1.0.1, on this machine (this console, or a "
+                  "program beside it)\n" },
         .console = true },
 };
 using Scans = testing::TestWithParam<ScanCase>;
@@ -283,45 +317,60 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
         std::unique_ptr<UdpReceiver> node, rival = std::make_unique<UdpReceiver>(0, ip(1, 1));
-        net[0].inside([&] { node = std::make_unique<UdpReceiver>(6454, 0), c.here || (rival = std::make_unique<UdpReceiver>(0, ip(1, 2))); });
+        net[0].inside([&] {
+            node = std::make_unique<UdpReceiver>(6454, 0),
+            c.here || (rival = std::make_unique<UdpReceiver>(0, ip(1, 2)));
+        });
         const int held6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0); // [::] holds IPv4 too
         const sockaddr_in6 any6 { AF_INET6, htons(5568), 0, in6addr_any, 0 };
         ASSERT_TRUE(!c.hold || bind(held6, (sockaddr *)&any6, sizeof any6) == 0);
-        // Output ports of Net 0, Sub-Net 1: Universes 3, 4 (port-addresses 19, 20) in BindIndex 1, 5 in 2.
+        // Output ports of Net 0, Sub-Net 1: Universes 3, 4 (port-addresses 19, 20) in BindIndex 1,
+        // 5 in 2.
         std::vector<uint8_t> reply(239), second;
         const std::string head = "Art-Net\0\0\x21\x0a\x01\0\x02\x36\x19\0\0\0\x01"s; // OpPollReply,
-        std::copy(head.begin(), head.end(), reply.begin()); // its address, port, version, Net, Sub-Net
-        for (const auto &[at, text] : { std::pair { 26, "Fake node\xff" }, { 44, "A node\x1b[2J the test plays" } })
+        std::copy(
+            head.begin(), head.end(), reply.begin()); // its address, port, version, Net, Sub-Net
+        for (const auto &[at, text] :
+            { std::pair { 26, "Fake node\xff" }, { 44, "A node\x1b[2J the test plays" } })
             std::copy(text, text + strlen(text), reply.begin() + at); // short and long name
-        reply[173] = 2, reply[174] = reply[175] = 0x80, reply[190] = 3, reply[191] = 4, reply[211] = 1;
+        reply[173] = 2, reply[174] = reply[175] = 0x80, reply[190] = 3, reply[191] = 4,
+        reply[211] = 1;
         second = reply, second[173] = 1, second[190] = 5, second[211] = 2;
         std::thread answer([&] {
             sockaddr_in from {};
             socklen_t size = sizeof from;
             uint8_t poll[64] {};
             pollfd pfd { node->fd(), POLLIN, 0 };
-            if (::poll(&pfd, 1, 5000) == 1 && recvfrom(node->fd(), poll, 64, 0, (sockaddr *)&from, &size) >= 14 && poll[9] == 0x20)
-                for (const auto *each : { &second, &reply }) // to the OpPoll, at port 6454 of the poller
-                    from.sin_port = htons(6454), sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
+            if (::poll(&pfd, 1, 5000) == 1
+                && recvfrom(node->fd(), poll, 64, 0, (sockaddr *)&from, &size) >= 14
+                && poll[9] == 0x20)
+                for (const auto *each : { &second, &reply }) { // to port 6454 of the poller
+                    from.sin_port = htons(6454);
+                    sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
+                }
         });
         // The rival (or the console) sends ten packets a second while the scan runs.
         const in_addr on { htonl(c.here ? ip(1, 1) : ip(1, 2)) };
         setsockopt(rival->fd(), IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on);
         const sockaddr_in group { AF_INET, htons(5568), { htonl(das::sacnMulticastGroup(5)) }, {} },
             us { AF_INET, htons(6454), { htonl(ip(1, 1)) }, {} };
-        const das::SacnSource source { { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 }, "Rival", 150, 5 };
+        const das::SacnSource source { { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 },
+            "Rival", 150, 5 };
         std::array<uint8_t, das::kSacnPacketSize> packet;
         std::array<uint8_t, das::kArtDmxSize> artDmx;
         std::array<uint8_t, 512> levels {};
         std::atomic<bool> done = false;
         ASSERT_TRUE(!c.console || dasOpen(c.output) == DAS_OK);
         std::thread send([&] {
-            for (uint8_t sequence = 0; (c.rival || c.console) && !done && sequence < 100; ++sequence) {
+            for (uint8_t sequence = 0; (c.rival || c.console) && !done && sequence < 100;
+                 ++sequence) {
                 das::encodeSacnData(packet, source, sequence, c.options, levels);
                 das::encodeArtDmx(artDmx, 20, sequence, levels);
-                (void)(c.console ? dasSend()
-                        : c.artDmx   ? sendto(rival->fd(), artDmx.data(), artDmx.size(), 0, (sockaddr *)&us, sizeof us)
-                                     : sendto(rival->fd(), packet.data(), packet.size(), 0, (sockaddr *)&group, sizeof group));
+                (void)(c.console   ? dasSend()
+                        : c.artDmx ? sendto(rival->fd(), artDmx.data(), artDmx.size(), 0,
+                              (sockaddr *)&us, sizeof us)
+                                   : sendto(rival->fd(), packet.data(), packet.size(), 0,
+                                       (sockaddr *)&group, sizeof group));
                 std::this_thread::sleep_for(100ms);
             }
         });
@@ -333,7 +382,8 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
         for (const std::string &part : c.said)
             EXPECT_NE(report.find(part), std::string::npos) << part << "\nin:\n" << report;
         // The scan left no port open: 6454 and 5568 are free again (unless the test holds one).
-        EXPECT_TRUE(nettest::UdpReceiver(6454, 0).ok() && (c.hold || nettest::UdpReceiver(5568, 0).ok()));
+        EXPECT_TRUE(
+            nettest::UdpReceiver(6454, 0).ok() && (c.hold || nettest::UdpReceiver(5568, 0).ok()));
     });
 }
 INSTANTIATE_TEST_SUITE_P(Network, Scans, testing::ValuesIn(kScans), kRowName);
@@ -342,15 +392,18 @@ INSTANTIATE_TEST_SUITE_P(Network, Scans, testing::ValuesIn(kScans), kRowName);
 // first); where there is none, one random CID for the process, said once.
 TEST(SacnSource, KeepsOneCidForLife)
 {
-    const das::Cid dns { 0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0, 0xc0, 0x4f, 0xd4, 0x30, 0xc8 };
-    EXPECT_EQ(das::makeUuidV5(dns, "python.org"), (das::Cid { 0x88, 0x63, 0x13, 0xe1, 0x3b, 0x8a, 0x53,
-                                                      0x72, 0x9b, 0x90, 0x0c, 0x9a, 0xee, 0x19, 0x9e, 0x5d }));
+    const das::Cid dns { 0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0, 0xc0, 0x4f,
+        0xd4, 0x30, 0xc8 };
+    EXPECT_EQ(das::makeUuidV5(dns, "python.org"),
+        (das::Cid { 0x88, 0x63, 0x13, 0xe1, 0x3b, 0x8a, 0x53, 0x72, 0x9b, 0x90, 0x0c, 0x9a, 0xee,
+            0x19, 0x9e, 0x5d }));
     const int file = memfd_create("machine-id", 0);
     const std::string path = "/proc/self/fd/" + std::to_string(file), id(32, 'a');
     std::string why;
     ASSERT_EQ(write(file, (id + "\n").data(), 33), 33);
     const auto mine = das::machineSacnCid(path.c_str(), 1000, why);
-    EXPECT_TRUE(mine == das::sacnSourceCid(id, 1000) && mine != das::machineSacnCid(path.c_str(), 1001, why));
+    EXPECT_TRUE(mine == das::sacnSourceCid(id, 1000)
+        && mine != das::machineSacnCid(path.c_str(), 1001, why));
     ASSERT_EQ(pwrite(file, "not an ID", 9, 0), 9);
     EXPECT_FALSE(das::machineSacnCid(path.c_str(), 1000, why)) << why;
     close(file);
@@ -358,7 +411,9 @@ TEST(SacnSource, KeepsOneCidForLife)
     const das::Cid random = das::sacnCid("/nonexistent", 1000);
     EXPECT_TRUE(das::sacnCid("/nonexistent", 1000) == random && (random[6] & 0xf0) == 0x40);
     const std::string said = testing::internal::GetCapturedStderr(); // once, saying why
-    EXPECT_TRUE(said.starts_with("dashard: sACN: /nonexistent cannot be read (No such file") && said.find('\n') == said.size() - 1) << said;
+    EXPECT_TRUE(said.starts_with("dashard: sACN: /nonexistent cannot be read (No such file")
+        && said.find('\n') == said.size() - 1)
+        << said;
 }
 
 // "Brivane on HOSTNAME" cut to its field: never inside a character.
@@ -383,10 +438,13 @@ TEST(SacnSource, AnnouncesItsUniverse)
         gethostname(host, sizeof host - 1);
         const std::string name = "Brivane on "s + host;
         EXPECT_EQ(std::string(packet->begin(), packet->end()),
-            "\0\x10\0\0ASC-E1.17\0\0\0\x70\x6a\0\0\0\x08"s // sizes, id, length, extended root vector
-                + std::string(cid.begin(), cid.end()) + "\x70\x54\0\0\0\x02"s // length, discovery framing
+            "\0\x10\0\0ASC-E1.17\0\0\0\x70\x6a\0\0\0\x08"s // sizes, id, length, extended root
+                                                           // vector
+                + std::string(cid.begin(), cid.end())
+                + "\x70\x54\0\0\0\x02"s // length, discovery framing
                 + name + std::string(68 - name.size(), '\0') // NUL-padded to 64, 4 reserved bytes
-                + "\x70\x0a\0\0\0\x01\0\0\0\x05"s); // length, the list vector, page 0 of 0, universe 5
+                + "\x70\x0a\0\0\0\x01\0\0\0\x05"s); // length, the list vector, page 0 of 0,
+                                                    // universe 5
     });
 }
 
