@@ -129,13 +129,16 @@ const Row kRows[] = {
         .command = "l=" DASHARD_PATH "; test \"$(nm -D --defined-only --format=just-symbols $l "
                    "| tr '\\n' ' ')\" = 'DASHARD_1 DasCall@@DASHARD_1 ' && ldd $l | grep -q "
                    "libstdc++ && ! ldd $l | grep -E 'libola|libprotobuf'" },
-    { .name = "FifoReaderGoneIsNoSigpipe",
+    // Then a new reader gets lines: the last of the twenty ticks after it opens (frame 25).
+    { .name = "FifoReaderGoneIsNoSigpipeAndANewOneReads",
         .command = "mkfifo t && exec 3<>t || exit; { timeout 9 head -c 2000 <&3 >/dev/null; "
                    "exec 3<&-; touch gone; } & exec 3<&-; DASHARD_OUTPUT=artnet:127.0.0.1:9 "
                    "DASHARD_TRACE=t " + kOpen
-            + " frames:3 'sh:until [ -e gone ]; do sleep 0.05; done' frames:3",
+            + " frames:3 'sh:until [ -e gone ]; do sleep 0.05; done' frames:3 'sh:{ timeout 20 cat "
+              "t >got & echo $! >r; }' ticks:20 'sh:kill $(cat r); grep -q \" 0019\" got || "
+              "echo unread'",
         .said = "dashard: cannot write trace file \"t\": Broken pipe\n",
-        .results = std::vector<int>(7, DAS_OK) },
+        .results = std::vector<int>(27, DAS_OK) },
     onTmpfs("TraceTurnsOverKeepingOneOlder", "echo older >fs/calls.log.1", "frames:100", 100, "",
         "75 76 77 78 79 80 81 82 83 84 85 86 87 88 89 90 91 92 93 94 95 96 97 98 99 "),
     onTmpfs("TraceOnAFullDisk", "head -c 1M /dev/zero >fs/filler; truncate -s -4K fs/filler",

@@ -3,6 +3,7 @@
 //   NAME:LENGTH               the same with another length; send:nobuffer without the frame
 //   commandN[:LENGTH]         command number N, which the library does not know
 //   frames:N                  N sends, their frames numbered 0.. in the first two levels
+//   ticks:N                   the same, 100 ms apart
 //   sh:COMMAND                the shell command, no call
 // SIGPIPE is unblocked at its default action, ending the probe, as in a program that never
 // thought of it.
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
@@ -33,17 +35,20 @@ int main(int argc, char **argv)
             (void)!std::system(argument.c_str());
             continue;
         }
+        const bool many = name == "frames" || name == "ticks";
         const int command = commands.contains(name) ? commands.at(name)
             : name.starts_with("command")           ? std::stoi(name.substr(7))
-            : name == "frames"                      ? DAS_CMD_SEND
+            : many                                  ? DAS_CMD_SEND
                                                     : -1;
-        const int length = argument.empty() || argument == "nobuffer" || name == "frames"
+        const int length = argument.empty() || argument == "nobuffer" || many
             ? (command == DAS_CMD_SEND ? DAS_FRAME_SIZE : 0)
             : std::stoi(argument);
         if (command < 0)
             return std::fprintf(stderr, "no such step: %s\n", argv[i]), 2;
-        for (int n = name == "frames" ? std::stoi(argument) : 1; n > 0; --n) {
-            if (name == "frames")
+        for (int n = many ? std::stoi(argument) : 1; n > 0; --n) {
+            if (name == "ticks")
+                usleep(100'000);
+            if (many)
                 frame[0] = uint8_t(sent >> 8), frame[1] = uint8_t(sent), ++sent;
             const bool withFrame = argument != "nobuffer";
             results += std::to_string(DasCall(command, length, withFrame ? frame : nullptr)) + " ";
