@@ -15,13 +15,13 @@ exe=$stage/bin/brivane lib=$(ls "$stage"/lib*/brivane/libdashard.so.1) || fail "
 ola_open() { # what the library must say, then a command prefix
     local said=$1 out && shift && out=$(DASHARD_OUTPUT=ola "$@" python3 -c \
         'import ctypes, sys; print(ctypes.CDLL(sys.argv[1]).DasCall(1, 0, None))' "$lib" 2>&1)
-    [[ $out == *"$said"*$'\n-6' ]] || fail "expected \"$said\" and -6, got: $out"
+    [[ $out == *"$said"* && $out == *$'\n-6' ]] || fail "expected \"$said\" and -6, got: $out"
 }
 # No olad in a network of its own: the module beside the library was loaded. Then libola hidden.
 [ -n "$private" ] || ola_open "olad is not running on 127.0.0.1:9010" unshare -n
-# The package named is the one that holds the client library the module binds.
+# The package named, at the line's end, is the one that holds the client library the module binds.
 libola=$(readlink -f "$(ldd "${lib%/*}/libdashard-ola.so" | awk '$1 == "libola.so.1" { print $3 }')")
-[ -n "$private" ] || ola_open "install the Debian package $(dpkg -S "$libola" | cut -d: -f1)" \
+[ -n "$private" ] || ola_open "install the Debian package $(dpkg -S "$libola" | cut -d: -f1)"$'\n' \
     unshare -mn sh -c 'mount --bind /dev/null "$0" && exec "$@"' "$libola"
 # A module of another version, here one with the entry of the versions before it had a version,
 # is never run (this one would crash the program).

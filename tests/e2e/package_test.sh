@@ -56,7 +56,7 @@ head -1 $doc/copyright | grep -qx 'Format: https://www.debian.org/doc/packaging-
 # Each manual page renders without a warning and names the OLA client package.
 for page in brivane brivane-check; do
     out=$(zcat usr/share/man/man1/$page.1.gz | groff -k -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] &&
-        zgrep -q "^$page \\\\- " usr/share/man/man1/$page.1.gz && zgrep -q "$ola" usr/share/man/man1/$page.1.gz ||
+        zgrep -q "^$page \\\\- " usr/share/man/man1/$page.1.gz && zgrep -q "^\\.BR $ola )" usr/share/man/man1/$page.1.gz ||
         fail "$page(1): $out"; done
 # Built with Debian's hardening flags: relocations read-only and bound at load time.
 for elf in usr/bin/* $(find usr/lib -name "libdashard*"); do
