@@ -1,9 +1,9 @@
 // libdashard as its users meet it, then its outputs against UDP receivers and pseudo-terminals.
-#include "serial/opendmx_output.h"
-#include "serial/usbpro_probe.h"
 #include "das_client.h"
 #include "net_support.h"
 #include "private_ns.h"
+#include "serial/opendmx_output.h"
+#include "serial/usbpro_probe.h"
 #include "shell.h"
 #include "temp_folder.h"
 

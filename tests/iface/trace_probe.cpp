@@ -9,10 +9,10 @@
 // thought of it.
 #include "dashard.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <unistd.h>

@@ -1,10 +1,10 @@
 // The sACN (E1.31) output: one data packet per command 4 to the universe's multicast group or a
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
+#include "diagnostic.h"
 #include "encode/sacn.h"
 #include "net/network_kind.h"
 #include "net/udp_output.h"
-#include "diagnostic.h"
 
 #include <algorithm>
 #include <cerrno>
