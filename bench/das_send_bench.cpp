@@ -5,6 +5,7 @@
 #include "dashard.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
+#include "net/net_route.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -208,6 +209,17 @@ void BM_LinkWatchLook(benchmark::State &state)
     close(fd);
 }
 
+// The route look an output chosen by the routing table makes once a second beside the link's:
+// one netlink request and its answer (here for a node behind lo).
+void BM_RouteLook(benchmark::State &state)
+{
+    das::RouteAsker routes;
+    das::WayOut way;
+    for (auto _ : state)
+        if (routes.ask(0x7f000002, way) != 0)
+            state.SkipWithError("no route to 127.0.0.2");
+}
+
 } // namespace
 
 BENCHMARK(BM_DasCallSendArtNet_Receiver);
@@ -218,6 +230,7 @@ BENCHMARK(BM_EncodeArtDmx);
 BENCHMARK(BM_EncodeSacn);
 BENCHMARK(BM_LinkWatchClockRead);
 BENCHMARK(BM_LinkWatchLook);
+BENCHMARK(BM_RouteLook);
 
 int main(int argc, char **argv)
 {

@@ -24,6 +24,8 @@ public:
         return m_udp.send(m_packet);
     }
 
+    void stop() override { m_udp.closing(); }
+
 private:
     UdpSender m_udp;
     uint16_t m_portAddress;

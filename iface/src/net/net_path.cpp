@@ -2,6 +2,9 @@
 // and pinning a socket to it.
 #include "net/net_path.h"
 
+#include "net/net_route.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <bit>
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,6 +68,14 @@ const NetAddress *NetInterface::find(uint32_t address) const
     return nullptr;
 }
 
+bool firstOnItsNetwork(const NetInterface &device, const NetAddress &address)
+{
+    for (const NetAddress &one : device.addresses)
+        if (one.netmask == address.netmask && one.holds(address.address))
+            return &one == &address;
+    return false;
+}
+
 std::vector<NetInterface> netInterfaces()
 {
     std::vector<NetInterface> devices;
@@ -90,7 +102,8 @@ std::vector<NetInterface> netInterfaces()
             added.address = hostOrder(each->ifa_addr);
             added.netmask = hostOrder(each->ifa_netmask);
             // From the netmask: an address added without "brd" shows itself as its broadcast.
-            if (each->ifa_flags & IFF_BROADCAST)
+            // Networks of one or two addresses (/32, /31) have none: their "broadcast" is a host.
+            if ((each->ifa_flags & IFF_BROADCAST) && added.netmask < 0xfffffffeu)
                 added.broadcast = added.address | ~added.netmask;
         }
     }
@@ -113,8 +126,7 @@ std::string broadcastOf(uint32_t host)
         return "every network";
     for (const NetInterface &device : netInterfaces())
         for (const NetAddress &one : device.addresses)
-            // Networks of one or two addresses have no broadcast address.
-            if (one.netmask < 0xfffffffeu && host == (one.address | ~one.netmask))
+            if (one.broadcast != 0 && host == one.broadcast)
                 return device.name + "'s network " + networkText(one);
     return "";
 }
@@ -142,7 +154,8 @@ std::string networkList(const NetInterface &device)
 {
     std::string list;
     for (const NetAddress &one : device.addresses)
-        list += (list.empty() ? "" : " and ") + networkText(one);
+        if (firstOnItsNetwork(device, one))
+            list += (list.empty() ? "" : " and ") + networkText(one);
     return list;
 }
 
@@ -192,8 +205,21 @@ bool chooseNetPath(
         }
         return settle();
     }
-    const int error = probeRoute(path, destination, port, path.source);
-    if (error == 0)
+    // By the routing table: the device and address the kernel names for the destination, which
+    // for one on this machine is lo, whatever device holds its address.
+    WayOut way;
+    int error = RouteAsker().ask(destination, way);
+    if (error == 0) {
+        for (const NetInterface &one : interfaces)
+            if (one.index == way.index)
+                path.via = one;
+        path.source = way.source;
+        if (const NetAddress *network = path.via.find(path.source))
+            path.broadcast = network->broadcast;
+        return true;
+    }
+    // Where netlink is out of reach, a probe socket still tells the address, and so the device.
+    if (!isRoutingAnswer(error) && (error = probeRoute(path, destination, port, path.source)) == 0)
         return settle();
     // Linux sends multicast and limited broadcast by the routing table too; a lighting network
     // with static addresses and no gateway has no route for them. With one interface linked to
@@ -231,6 +257,22 @@ std::string describePath(const NetPath &path)
 bool lacksLink(const NetInterface &via) { return via.up && !via.running; }
 
 std::string noLinkText(const NetInterface &via) { return via.name + " has no link (cable out?)"; }
+
+std::string deviceTrouble(NetInterface &via, int fd)
+{
+    // By its index, which a rename keeps: the name it has now, then its flags.
+    char name[IF_NAMESIZE] = {};
+    ifreq request {};
+    if (!::if_indextoname(via.index, name))
+        return via.name + " is gone (adapter out?)";
+    via.name = name;
+    via.name.copy(request.ifr_name, IFNAMSIZ - 1);
+    if (::ioctl(fd, SIOCGIFFLAGS, &request) != 0)
+        return via.name + " is gone (adapter out?)";
+    via.up = request.ifr_flags & IFF_UP;
+    via.running = request.ifr_flags & IFF_RUNNING;
+    return !via.up ? via.name + " is down (taken down?)" : !via.running ? noLinkText(via) : "";
+}
 
 bool applyNetPath(int fd, const NetPath &path, std::string &why)
 {
@@ -271,18 +313,23 @@ bool resolveNetTarget(const std::string &host, uint16_t port, const std::string 
         uint32_t named = 0;
         if (!findInterface(interface, via, named, why))
             return false;
+        // Several addresses on one network are one network: its broadcast reaches them all.
+        const auto networks = std::count_if(via.addresses.begin(), via.addresses.end(),
+            [&](const NetAddress &one) { return firstOnItsNetwork(via, one); });
         const NetAddress *network = named ? via.find(named)
-            : via.addresses.size() == 1   ? &via.addresses[0]
+            : networks == 1               ? &via.addresses[0]
                                           : nullptr;
         if (!network) {
             why = via.name + " is on several IPv4 networks (" + networkList(via)
                 + "): name the one to broadcast on by the address " + via.name + " has there,";
             for (const NetAddress &one : via.addresses)
-                why += (&one == &via.addresses[0] ? " if=" : " or if=") + ipv4Text(one.address);
+                if (firstOnItsNetwork(via, one))
+                    why += (&one == &via.addresses[0] ? " if=" : " or if=") + ipv4Text(one.address);
             return false;
         }
         if (network->broadcast == 0) {
-            why = via.name + " has no broadcast address: name the node in the setting (:HOST)";
+            why = via.name + "'s network " + networkText(*network)
+                + " has no broadcast address: name the node to send to (artnet:HOST@U)";
             return false;
         }
         target.host = network->broadcast;

@@ -30,6 +30,10 @@ struct NetInterface
     const NetAddress *find(uint32_t address) const;
 };
 
+// Whether `address`, one of `device`'s, is the first it has on that network: addresses on one
+// network are one network to send on.
+bool firstOnItsNetwork(const NetInterface &device, const NetAddress &address);
+
 // Every device of this network namespace, in the kernel's order.
 std::vector<NetInterface> netInterfaces();
 
@@ -84,6 +88,11 @@ bool lacksLink(const NetInterface &via);
 
 // "eth1 has no link (cable out?)".
 std::string noLinkText(const NetInterface &via);
+
+// What is wrong with the device `via` now, found by its index (a rename changes nothing; its
+// name, up and running are brought up to date): "eth1 is gone (adapter out?)", "eth1 is down
+// (taken down?)", noLinkText, or empty when it is up with a link. `fd`: any socket, to ask by.
+std::string deviceTrouble(NetInterface &via, int fd);
 
 // Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and source
 // address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to

@@ -2,6 +2,7 @@
 #include "net/network_kind.h"
 
 #include "net/net_path.h"
+#include "net/net_route.h"
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -124,6 +125,16 @@ bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
     if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
         if (lacksLink(target.path.via))
             say("Route", "frames would leave " + describePath(target.path) + ", but " + why);
+        return false;
+    }
+    // Beside a console whose output opened by another way: the device it sent by has gone, and
+    // the table now sends elsewhere (Wi-Fi's default route), where no node is.
+    const NetPath &path = target.path;
+    if (RecordedWay console; !path.pinned() && recordedWayOut(target.host, target.port, console)
+        && console.way != WayOut { path.via.index, path.source }) {
+        why = "the console's output opened by " + console.name + " from "
+            + ipv4Text(console.way.source) + " (adapter out or taken down?)";
+        say("Route", "frames would leave " + describePath(path) + ", but " + why);
         return false;
     }
     say("Route", "frames leave " + describePath(target.path));

@@ -79,6 +79,7 @@ public:
     // packets repeat the last levels, which receivers ignore, and keep counting the sequence.
     void stop() override
     {
+        m_udp.closing();
         if (!m_streaming)
             return;
         for (int i = 0; i < kTerminationPackets; ++i) {

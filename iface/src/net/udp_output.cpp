@@ -78,7 +78,13 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
     if (!applyNetPath(m_fd, path, why))
         return false;
     m_via = path.via;
-    if (m_via.name.empty())
+    m_way = { path.via.index, path.source };
+    if (!path.pinned() && m_via.index != 0) {
+        m_routes = std::make_unique<RouteAsker>();
+        if (!m_routes->canAsk())
+            m_routes.reset();
+    }
+    if (m_via.index == 0)
         m_nextLook = Clock::time_point::max(); // no interface known: none to watch
     m_destination.sin_family = AF_INET;
     m_destination.sin_port = htons(port);
@@ -89,7 +95,7 @@ bool UdpSender::open(uint32_t host, uint16_t port, Mode mode, const NetPath &pat
 int UdpSender::send(std::span<const uint8_t> datagram)
 {
     // The only cost per frame of the link watch: a clock read and a comparison.
-    if (const auto now = Clock::now(); now >= m_nextLook && watchLink(now) < 0)
+    if (const auto now = Clock::now(); now >= m_nextLook && watchWay(now) < 0)
         return DAS_E_IO;
     int error = EINTR; // interrupted every time: this frame is lost, the next tick sends again
     for (int attempt = 0; attempt < 3 && error == EINTR; ++attempt)
@@ -99,29 +105,66 @@ int UdpSender::send(std::span<const uint8_t> datagram)
             ? 0
             : errno;
     const int result = m_failures.record(error);
-    if (result < 0)
-        stopped("goes nowhere (" + std::string(std::strerror(error)) + "): the output stops");
+    if (result < 0) {
+        // A device taken away says more than the error its absence gave the sends.
+        const std::string trouble = m_via.index ? deviceTrouble(m_via, m_fd) : "";
+        stopped(trouble.empty()
+                ? "goes nowhere (" + std::string(std::strerror(error)) + "): the output stops"
+                : "stops: " + trouble);
+    }
     return result;
 }
 
-int UdpSender::watchLink(Clock::time_point now)
+int UdpSender::watchWay(Clock::time_point now)
 {
+    // Kept from the first frame on, not at open, which brivane-check's check makes too.
+    if (m_nextLook == Clock::time_point {})
+        recordWayOut(
+            ntohl(m_destination.sin_addr.s_addr), ntohs(m_destination.sin_port), m_way, m_via.name);
     m_nextLook = now + std::chrono::seconds(1);
+    // Chosen by the routing table, the way moves by itself when the device goes: the kernel then
+    // sends by another (Wi-Fi's default route), where no node is, and says nothing.
+    if (m_routes) {
+        WayOut way;
+        if (const int error = m_routes->ask(ntohl(m_destination.sin_addr.s_addr), way);
+            (error == 0 && way != m_way) || isRoutingAnswer(error)) {
+            stopped("stops: " + movedText(error, way));
+            return DAS_E_IO;
+        }
+    }
+    if (m_via.loopback)
+        return DAS_OK; // to this machine: no cable to watch
     // One ioctl on the socket already open: the device's flags, IFF_RUNNING among them.
-    ifreq request {};
-    m_via.name.copy(request.ifr_name, IFNAMSIZ - 1);
-    if (::ioctl(m_fd, SIOCGIFFLAGS, &request) != 0)
-        return DAS_OK; // gone or renamed: the sends tell
-    m_via.up = request.ifr_flags & IFF_UP;
-    m_via.running = request.ifr_flags & IFF_RUNNING;
-    // Two looks a second apart, so that a link that drops for a moment and comes back is no fault.
-    const bool missing = lacksLink(m_via);
+    const std::string trouble = deviceTrouble(m_via, m_fd);
+    // Two looks a second apart, so that a link that drops for a moment and comes back is no
+    // fault. A device gone or down fails the sends too, which may tell first.
+    const bool missing = !trouble.empty();
     if (missing && m_linkMissing) {
-        stopped("stops: " + noLinkText(m_via));
+        stopped("stops: " + trouble);
         return DAS_E_IO;
     }
     m_linkMissing = missing;
     return DAS_OK;
+}
+
+std::string UdpSender::movedText(int error, const WayOut &now) const
+{
+    char name[IF_NAMESIZE] = {};
+    if (error != 0)
+        return "there is no way out to it any more (it was " + m_via.name
+            + ": adapter out or taken down?)";
+    if (now.index == m_way.index)
+        return "its address on " + m_via.name + " changed from " + ipv4Text(m_way.source) + " to "
+            + ipv4Text(now.source);
+    return "its way out moved from " + m_via.name + " to "
+        + (::if_indextoname(now.index, name) ? name : "another device")
+        + " (adapter out or taken down?)";
+}
+
+void UdpSender::closing() const
+{
+    if (m_via.index != 0)
+        forgetWayOut();
 }
 
 void UdpSender::stopped(const std::string &what)

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "net/net_path.h"
+#include "net/net_route.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <netinet/in.h>
 #include <span>
 #include <string>
@@ -50,18 +52,27 @@ public:
     // counting it: the stream's own sends tell whether the way out works.
     void sendAside(std::span<const uint8_t> datagram, uint32_t host, uint16_t port) const;
 
+    // Says the output was closed on purpose: the record of its way out goes.
+    void closing() const;
+
 private:
     using Clock = std::chrono::steady_clock;
-    // The look at the way out's link, due once a second (frames to a device without carrier
-    // leave without an error): DAS_E_IO when it was missing at this look and the one before.
-    int watchLink(Clock::time_point now);
+    // The look at the way out, due once a second, since frames to a device gone, down or without
+    // carrier, or rerouted by another, leave without an error: DAS_E_IO when the route chosen by
+    // the table has changed, the device is gone or down, or has had no link at this look and the
+    // one before.
+    int watchWay(Clock::time_point now);
+    // "its way out moved from eth1 to wlan0 (...)": what the routing table says now.
+    std::string movedText(int error, const WayOut &now) const;
     void stopped(const std::string &what); // one stderr line: the destination, then `what`
 
     int m_fd = -1;
     sockaddr_in m_destination {};
     std::string m_what;
     SendFailures m_failures;
-    NetInterface m_via; // watched when it has a name
+    NetInterface m_via; // watched by its index, when known and not loopback
+    WayOut m_way; // at open, where the routing table chose it (its RouteAsker then set)
+    std::unique_ptr<RouteAsker> m_routes;
     Clock::time_point m_nextLook {};
     bool m_linkMissing = false; // at the last look
 };
