@@ -420,6 +420,22 @@ TEST(SacnSource, KeepsOneCidForLife)
 // "Brivane on HOSTNAME" cut to its field: never inside a character.
 TEST(SacnSource, NameCutBetweenCharacters) { EXPECT_EQ(das::cutUtf8("ab\xc3\xa9", 3), "ab"); }
 
+// A name from the network at its field's full length, 64 bytes, ending in one character: each that
+// acts on a report's lines replaced, each well-formed neighbour of theirs kept.
+TEST(WireText, ShownWithoutWhatActsOnALine)
+{
+    const std::pair<const char *, bool> kLast[] = { { "\x1b", 1 }, { "\x1f", 1 }, { " ", 0 }, // C0
+        { "~", 0 }, { "\x7f", 1 }, { "\xc2\x80", 1 }, { "\xc2\x9f", 1 }, { "\xc2\xa0", 0 }, // C1
+        { "\u2027", 0 }, { "\u2028", 1 }, { "\u2029", 1 }, // line and paragraph separators
+        { "\u202a", 1 }, { "\u202e", 1 }, { "\u202f", 0 }, // bidirectional embeddings, overrides
+        { "\u2065", 0 }, { "\u2066", 1 }, { "\u2069", 1 }, { "\u206a", 0 }, // and isolates
+        { "\xff", 1 } }; // no UTF-8
+    for (const auto &[last, replaced] : kLast) {
+        const std::string head(64 - strlen(last), 'n');
+        EXPECT_EQ(das::printableText(head + last), head + (replaced ? "\uFFFD" : last));
+    }
+}
+
 // The stream's Universe Discovery, field by field: once at its first frame, not again within the
 // next second, by the stream's way out only.
 TEST(SacnSource, AnnouncesItsUniverse)
