@@ -5,6 +5,9 @@
 #include <QScreen>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <xcb/xcb.h>
 
 TApplication *Application = nullptr;
 
@@ -54,6 +57,48 @@ std::unique_ptr<QApplication> makeApplication(int &argc, char **argv)
     return application;
 }
 
+template <class Reply> using XReply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+// The part of the desktop an X11 window manager leaves free of panels and docks (_NET_WORKAREA,
+// the first desktop's, in device pixels), or an empty rectangle where it says none or where this
+// is no X11 display.
+QRect x11WorkArea()
+{
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *x = x11 ? x11->connection() : nullptr;
+    if (!x)
+        return {};
+    constexpr std::string_view kName = "_NET_WORKAREA";
+    const XReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(x, xcb_intern_atom(x, true, kName.size(), kName.data()), nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return {};
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const XReply<xcb_get_property_reply_t> area(
+        xcb_get_property_reply(
+            x, xcb_get_property(x, false, root, atom->atom, XCB_ATOM_CARDINAL, 0, 4), nullptr),
+        &std::free);
+    if (!area || area->format != 32 || xcb_get_property_value_length(area.get()) < 16)
+        return {};
+    const auto *at = static_cast<const uint32_t *>(xcb_get_property_value(area.get()));
+    return QRect(int(at[0]), int(at[1]), int(at[2]), int(at[3]));
+}
+
+// A screen's free area: on X11 its geometry clipped by the work area, which Qt applies only where
+// there is a single screen; elsewhere what Qt says is free. Qt scales a screen's device pixels
+// about its top left corner.
+QRect freeArea(const QScreen &screen)
+{
+    const QRect logical = screen.geometry();
+    const qreal ratio = screen.devicePixelRatio();
+    const QRect work = x11WorkArea() & QRect(logical.topLeft(), logical.size() * ratio);
+    if (work.isEmpty())
+        return screen.availableGeometry();
+    return { logical.topLeft() + (work.topLeft() - logical.topLeft()) / ratio,
+        work.size() / ratio };
+}
+
 // Where a window of this outer size goes: at the place asked wherever the whole of it fits the free
 // area of the screen under that place (panels and docks left out), else the nearest place where it
 // does, or that area's top left corner on a screen too small for it. Its size is never changed.
@@ -64,7 +109,7 @@ QPoint placeOnScreen(QPoint asked, QSize outer)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return asked;
-    const QRect area = screen->availableGeometry();
+    const QRect area = freeArea(*screen);
     return { std::max(area.left(), std::min(asked.x(), area.right() + 1 - outer.width())),
         std::max(area.top(), std::min(asked.y(), area.bottom() + 1 - outer.height())) };
 }

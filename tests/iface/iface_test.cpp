@@ -1,5 +1,6 @@
 // libdashard as its users meet it, then its outputs against UDP receivers and pseudo-terminals.
 #include "das_client.h"
+#include "encode/wire_text.h"
 #include "net_support.h"
 #include "private_ns.h"
 #include "serial/opendmx_output.h"
@@ -223,7 +224,8 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
     Bytes cid(16);
     std::string host;
     std::ifstream("/proc/sys/kernel/hostname") >> host;
-    const Bytes name = "Brivane on "_b + Bytes(host.begin(), host.end());
+    const std::string shown(das::cutUtf8("Brivane on " + host, 63)); // its field, NUL-ended
+    const Bytes name(shown.begin(), shown.end());
     ASSERT_EQ(dasOpen(sacn), DAS_OK);
     for (int i = 0, first = 0; i < 303; ++i) {
         if (i <= 300)
@@ -245,7 +247,7 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
 }
 
 // Unicast needs no privilege: Art-Net to a free port, sACN (its port fixed) to a 127/8 address.
-TEST(Outputs, ArtNetAndSacnByUnicast)
+void expectByUnicast()
 {
     nettest::UdpReceiver artnet;
     const uint32_t sacnAddress = 0x7f000000 | (getpid() & 0xffff) << 8 | 0x2a;
@@ -255,6 +257,12 @@ TEST(Outputs, ArtNetAndSacnByUnicast)
         GTEST_SKIP() << "sACN's port 5568 is taken on " << inet_ntoa(to);
     expectArtNetAndSacn("artnet:127.0.0.1:" + std::to_string(artnet.port()) + "@4660", artnet,
         "sacn:"s + inet_ntoa(to) + "@63999", sacn);
+}
+TEST(Outputs, ArtNetAndSacnByUnicast) { expectByUnicast(); }
+// The same under the longest host name Linux allows, in a UTS namespace of its own.
+TEST(Outputs, ArtNetAndSacnByUnicastUnderTheLongestHostName)
+{
+    inPrivate(CLONE_NEWUTS, "hostname lighting-desk-" + std::string(50, 'x'), expectByUnicast);
 }
 
 // Broadcast, and multicast to universe 63999's group.

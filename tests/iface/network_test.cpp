@@ -474,11 +474,30 @@ TEST(SacnSource, KeepsOneCidForLife)
 // "Brivane on HOSTNAME" cut to its field: never inside a character.
 TEST(SacnSource, NameCutBetweenCharacters) { EXPECT_EQ(das::cutUtf8("ab\xc3\xa9", 3), "ab"); }
 
+// A name from the network at its field's full length, 64 bytes, ending in one character: each that
+// acts on a report's lines replaced, each well-formed neighbour of theirs kept.
+TEST(WireText, ShownWithoutWhatActsOnALine)
+{
+    const std::pair<const char *, bool> kLast[] = { { "\x1b", 1 }, { "\x1f", 1 }, { " ", 0 }, // C0
+        { "~", 0 }, { "\x7f", 1 }, { "\xc2\x80", 1 }, { "\xc2\x9f", 1 }, { "\xc2\xa0", 0 }, // C1
+        { "\u2027", 0 }, { "\u2028", 1 }, { "\u2029", 1 }, // line and paragraph separators
+        { "\u202a", 1 }, { "\u202e", 1 }, { "\u202f", 0 }, // bidirectional embeddings, overrides
+        { "\u2065", 0 }, { "\u2066", 1 }, { "\u2069", 1 }, { "\u206a", 0 }, // and isolates
+        { "\xff", 1 } }; // no UTF-8
+    for (const auto &[last, replaced] : kLast) {
+        const std::string head(64 - strlen(last), 'n');
+        EXPECT_EQ(das::printableText(head + last), head + (replaced ? "\uFFFD" : last));
+    }
+}
+
 // The stream's Universe Discovery, field by field: once at its first frame, not again within the
-// next second, by the stream's way out only.
-TEST(SacnSource, AnnouncesItsUniverse)
+// next second, by the stream's way out only; under this machine's host name, or under `host` in a
+// UTS namespace of its own.
+void expectDiscovery(const std::string &host = "")
 {
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
+        if (!host.empty() && (unshare(CLONE_NEWUTS) || sethostname(host.data(), host.size())))
+            testsupport::refuse("no private UTS namespace here: "s + strerror(errno));
         const auto in = listen(net, 5568, das::kSacnDiscoveryGroup);
         ASSERT_EQ(dasOpen("sacn@5,if=lan1,priority=150"), DAS_OK);
         for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(100ms))
@@ -489,9 +508,9 @@ TEST(SacnSource, AnnouncesItsUniverse)
         EXPECT_FALSE(in[0]->receive(300)) << "a second discovery within a second";
         EXPECT_FALSE(in[1]->receive(300)) << "discovery on the other network";
         const das::Cid cid = das::sacnCid("/etc/machine-id", getuid());
-        char host[256] = {};
-        gethostname(host, sizeof host - 1);
-        const std::string name = "Brivane on "s + host;
+        char named[256] = {};
+        gethostname(named, sizeof named - 1);
+        const std::string name(das::cutUtf8("Brivane on "s + named, 63)); // its field, NUL-ended
         EXPECT_EQ(std::string(packet->begin(), packet->end()),
             "\0\x10\0\0ASC-E1.17\0\0\0\x70\x6a\0\0\0\x08"s // sizes, id, length, extended root
                                                            // vector
@@ -501,6 +520,11 @@ TEST(SacnSource, AnnouncesItsUniverse)
                 + "\x70\x0a\0\0\0\x01\0\0\0\x05"s); // length, the list vector, page 0 of 0,
                                                     // universe 5
     });
+}
+TEST(SacnSource, AnnouncesItsUniverse) { expectDiscovery(); }
+TEST(SacnSource, AnnouncesItsUniverseUnderTheLongestHostName)
+{
+    expectDiscovery("lighting-desk-" + std::string(50, 'x'));
 }
 
 } // namespace

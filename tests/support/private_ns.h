@@ -33,6 +33,7 @@ inline void inPrivate(int namespaces, const std::string &setUp, const std::funct
     if (child == 0) {
         alarm(60), close(ends[0]), g_refusals = ends[1];
         const std::string no = namespaces == CLONE_NEWNET ? "no private network namespace here: "
+            : namespaces == CLONE_NEWUTS                  ? "no private UTS namespace here: "
                                                           : "no private mount namespace here: ";
         if (unshare(namespaces) != 0)
             refuse(no + std::strerror(errno));

@@ -9,6 +9,15 @@ constexpr std::string_view kReplacement = "\xef\xbf\xbd"; // U+FFFD
 
 bool isContinuation(unsigned char byte) { return (byte & 0xc0) == 0x80; }
 
+// Characters a terminal or a text view acts on: C0, DEL and C1 controls, the line and paragraph
+// separators, and the bidirectional embeddings, overrides and isolates, which reorder the rest of
+// a line on screen.
+bool actsOnText(char32_t code)
+{
+    return code < 0x20 || (code >= 0x7f && code < 0xa0) || (code >= 0x2028 && code <= 0x202e)
+        || (code >= 0x2066 && code <= 0x2069);
+}
+
 // The length of the well-formed UTF-8 character at the start of `text` and its code point, or
 // 0 when it is not one (stray or missing continuation bytes, overlong forms, surrogates, past
 // U+10FFFF).
@@ -56,7 +65,7 @@ std::string printableText(std::string_view text)
     while (!text.empty()) {
         char32_t code = 0;
         const std::size_t size = utf8Character(text, code);
-        if (size == 0 || code < 0x20 || (code >= 0x7f && code < 0xa0))
+        if (size == 0 || actsOnText(code))
             out += kReplacement;
         else
             out += text.substr(0, size);
