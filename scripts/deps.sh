@@ -8,7 +8,7 @@ brivane_packages=(
     g++ dpkg-dev qt6-qpa-plugins ola libbenchmark-dev
     xvfb xauth xdotool x11-utils x11-xserver-utils imagemagick iproute2 util-linux xwayland
     qt6-wayland desktop-file-utils clang libclang-rt-dev file libxcb1-dev python3 groff-base
-    mutter dbus lintian autopkgtest
+    mutter dbus lintian autopkgtest hostname
 )
 
 brivane_missing_packages() {
