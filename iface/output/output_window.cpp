@@ -86,17 +86,11 @@ void OutputWindow::lookAround()
         [this, targets](const Report &) {
             m_targets = *targets;
             m_list->clear();
-            const QString interface = m_interface->currentText();
-            m_interface->clear();
-            m_interface->addItem({});
             for (const Target &target : m_targets) {
                 std::printf("Found: %s\n", target.text.c_str());
                 m_list->addItem(qs(target.text));
-                if (target.kind.empty())
-                    m_interface->addItem(qs(target.interface));
             }
             std::fflush(stdout);
-            m_interface->setCurrentText(interface);
             showVerdict({}, -1, {});
         });
 }

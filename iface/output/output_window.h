@@ -66,8 +66,8 @@ private:
     uint16_t m_port = 0; // a UDP port the setting names, kept while the fields change
     QLabel *m_inForce, *m_numberLabel, *m_refusal, *m_icon, *m_verdict;
     QListWidget *m_list;
-    QComboBox *m_kind, *m_interface;
-    QLineEdit *m_host, *m_device, *m_setting;
+    QComboBox *m_kind;
+    QLineEdit *m_host, *m_interface, *m_device, *m_setting;
     QDoubleSpinBox *m_universe; // up to OLA's 4294967295, past a QSpinBox's int
     QSpinBox *m_priority;
     QPlainTextEdit *m_report;

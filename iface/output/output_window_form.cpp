@@ -60,10 +60,8 @@ void OutputWindow::build()
         m_kind->addItem(qs(form.label), qs(form.kind));
     m_host = control<QLineEdit>(this, "host");
     m_host->setPlaceholderText(tr("optional"));
-    m_interface = control<QComboBox>(this, "interface");
-    m_interface->setEditable(true);
-    m_interface->setInsertPolicy(QComboBox::NoInsert);
-    m_interface->lineEdit()->setPlaceholderText(tr("routing table"));
+    m_interface = control<QLineEdit>(this, "interface");
+    m_interface->setPlaceholderText(tr("routing table"));
     m_universe = control<QDoubleSpinBox>(this, "universe");
     m_universe->setDecimals(0);
     m_priority = control<QSpinBox>(this, "priority");
@@ -159,7 +157,7 @@ void OutputWindow::build()
     connect(m_use, &QPushButton::clicked, this, &OutputWindow::use);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_kind, &QComboBox::currentIndexChanged, this, &OutputWindow::kindChanged);
-    for (QLineEdit *edit : { m_host, m_device, m_interface->lineEdit() })
+    for (QLineEdit *edit : { m_host, m_device, m_interface })
         connect(edit, &QLineEdit::textChanged, this, &OutputWindow::fieldsChanged);
     connect(m_universe, &QDoubleSpinBox::valueChanged, this, &OutputWindow::fieldsChanged);
     connect(m_priority, &QSpinBox::valueChanged, this, &OutputWindow::fieldsChanged);
@@ -219,7 +217,7 @@ FormValues OutputWindow::formShown() const
 {
     return { .kind = m_kind->currentData().toString().toStdString(),
         .host = m_host->text().trimmed().toStdString(),
-        .interface = m_interface->currentText().trimmed().toStdString(),
+        .interface = m_interface->text().trimmed().toStdString(),
         .device = m_device->text().trimmed().toStdString(),
         .port = m_port,
         .universe = int64_t(m_universe->value()),
@@ -231,7 +229,7 @@ void OutputWindow::showForm(const FormValues &values)
     m_filling = true;
     m_kind->setCurrentIndex(m_kind->findData(qs(values.kind)));
     m_host->setText(qs(values.host));
-    m_interface->setCurrentText(qs(values.interface));
+    m_interface->setText(qs(values.interface));
     m_device->setText(qs(values.device));
     m_port = values.port;
     m_universe->setValue(double(values.universe));
