@@ -24,7 +24,7 @@ olad has the universe, the interface and local address Art-Net or sACN frames wo
             whether they are DMX USB Pro widgets;
             for an Art-Net or sACN setting, also send one ArtPoll and list the nodes that
             answer, and listen 3 s for other sources of the sACN universe
-  --wait    wait for Enter before leaving (the menu entry's terminal closes when it ends)
+  --wait    wait for Enter before leaving (for a terminal opened only to run it)
   --help    show this text
 
 Exit status: 0 when the interface button would open the output, 1 when it would not,

@@ -11,5 +11,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon::fromTheme("brivane-output"));
     OutputWindow window;
     window.showOnScreen();
-    return window.exec() >= 0 ? 0 : 1;
+    window.exec();
+    return 0;
 }
