@@ -80,11 +80,13 @@ void OutputWindow::offThread(
 
 void OutputWindow::lookAround()
 {
-    auto targets = std::make_shared<std::vector<Target>>();
     offThread(
-        tr("Looking for outputs…"), [targets] { return *targets = findTargets(), Report {}; },
-        [this, targets](const Report &) {
-            m_targets = *targets;
+        tr("Looking for outputs…"),
+        [] {
+            return Report { {}, false, findTargets() };
+        },
+        [this](const Report &report) {
+            m_targets = report.targets;
             m_list->clear();
             for (const Target &target : m_targets) {
                 std::printf("Found: %s\n", target.text.c_str());
@@ -102,7 +104,7 @@ void OutputWindow::check()
     offThread(
         tr("Checking…"),
         [text, from] {
-            Report report { { checkLine("Setting", text), checkLine("From", from) } };
+            Report report { { checkLine("Setting", text), checkLine("From", from) }, false, {} };
             std::string why;
             const auto config = parseOutputConfig(text, why);
             report.good = reportCheck(
@@ -128,7 +130,7 @@ void OutputWindow::scan()
     offThread(
         tr("Scanning…"),
         [text] {
-            Report report { { checkLine("Setting", text) } };
+            Report report { { checkLine("Setting", text) }, false, {} };
             std::string why;
             const auto config = parseOutputConfig(text, why);
             if (!config)
@@ -187,10 +189,12 @@ void OutputWindow::showInForce(bool fillForm)
     OutputSetting setting;
     std::string why;
     const auto config = findOutputSetting(setting, why);
-    const std::string text = setting.source == SettingSource::Default ? "(none)" : setting.text;
-    m_inForce->setText(config
-            ? tr("In force now: %1 (from %2)").arg(qs(text), qs(sourceText(setting)))
-            : tr("In force now: nothing, %1").arg(qs(why)));
+    const bool byDefault = setting.source == SettingSource::Default;
+    const std::string what = !config ? "nothing"
+        : byDefault                  ? outputKind(*config).describe(*config)
+                                     : setting.text;
+    const std::string whence = !config ? why : (byDefault ? "" : "from ") + sourceText(setting);
+    m_inForce->setText(tr("In force now: %1 (%2)").arg(qs(what), qs(whence)));
     if (fillForm) {
         m_setting->setText(
             qs(config && setting.source == SettingSource::Default ? settingText(formValues(*config))

@@ -34,11 +34,13 @@ public:
     void showOnScreen();
 
 private:
-    // A report's lines and how it ended: DAS OK, DAS NG, or a scan clean or warned of.
+    // What a job off the window's thread brings back: a report's lines and how it ended (DAS OK
+    // or DAS NG, a scan clean or warned of), or what the machine has.
     struct Report
     {
         std::vector<std::string> lines;
         bool good = false;
+        std::vector<das::Target> targets;
     };
 
     void build();

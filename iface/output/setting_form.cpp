@@ -61,8 +61,10 @@ std::string settingText(const FormValues &values)
 std::string settingRefusal(const std::string &text)
 {
     std::string why;
+    if (text.empty())
+        return "no setting: choose one from the list or the form";
     for (const char c : text)
-        if (static_cast<unsigned char>(c) < 0x20)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             return "control character in the setting";
     return parseOutputConfig(text, why) ? std::string() : why;
 }
