@@ -77,6 +77,9 @@ void OutputWindow::build()
     m_report->setObjectName("report");
     m_report->setReadOnly(true);
     m_report->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_report->setPlaceholderText(tr("Check (Enter) says here whether the console's interface "
+                                    "button would open the setting, and if not, why; Scan, what "
+                                    "is there to drive; Use, where the setting is saved."));
     m_icon = new QLabel(this);
     m_icon->setFixedSize(32, 32);
     m_verdict = new QLabel(this);

@@ -73,7 +73,8 @@ private slots:
 
     void tabReachesEveryControlInReadingOrder()
     {
-        QApplication::setActiveWindow(w.get());
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
         named<QWidget>("targets")->setFocus();
         QStringList seen;
         for (int i = 0; i < 14; ++i, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
