@@ -61,8 +61,10 @@ OutputWindow::~OutputWindow()
 void OutputWindow::offThread(
     const QString &busy, std::function<Report()> work, std::function<void(const Report &)> done)
 {
-    for (QPushButton *button : { m_lookAgain, m_check, m_scan })
-        button->setEnabled(false);
+    // One job at a time. The buttons stay enabled, so that the keyboard's focus stays where it
+    // was and a second press of Space cannot land on the next button, Use.
+    if (m_work)
+        return;
     showVerdict(busy, -1, {});
     m_busy->show();
     auto report = std::make_shared<Report>();
@@ -71,8 +73,6 @@ void OutputWindow::offThread(
         m_work->deleteLater();
         m_work = nullptr;
         m_busy->hide();
-        for (QPushButton *button : { m_lookAgain, m_check, m_scan })
-            button->setEnabled(true);
         done(*report);
     });
     m_work->start();
