@@ -38,9 +38,10 @@ recommends=$(dpkg-deb -f "$deb" Recommends)
 [ "$recommends" = "libola1t64 | libola1" ] || fail "Recommends: $recommends"
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 ! grep -vE '^\./(usr/.*|etc/(xdg/(brivane/(output)?)?)?)?$' "$work/files" || fail "files outside /usr"
-for f in bin/brivane bin/brivane-check 'lib/[^/]+/brivane/libdashard\.so\.1' 'lib/[^/]+/brivane/libdashard-ola\.so' \
-    share/applications/brivane{,-check}.desktop share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/brivane.png \
-    share/icons/hicolor/scalable/apps/brivane.svg lib/udev/rules.d/70-brivane.rules share/doc/brivane/copyright; do
+for f in bin/brivane{,-check,-output} 'lib/[^/]+/brivane/libdashard\.so\.1' 'lib/[^/]+/brivane/libdashard-ola\.so' \
+    share/applications/brivane{,-output}.desktop \
+    share/icons/hicolor/{{16x16,32x32,48x48,64x64,128x128,256x256}/apps/brivane{,-output}.png,scalable/apps/brivane{,-output}.svg} \
+    lib/udev/rules.d/70-brivane.rules share/doc/brivane/copyright; do
     grep -qxE "\./usr/$f" "$work/files" || fail "the package lacks /usr/$f"; done
 dpkg-deb -x "$deb" "$work/root" && cd "$work/root" || fail "dpkg-deb -x"
 # The output setting is a conffile of comments only, so the default holds.
@@ -56,7 +57,7 @@ head -1 $doc/copyright | grep -qx 'Format: https://www.debian.org/doc/packaging-
     diff <(sed '1,/^License: Expat$/d; s/^ //' $doc/copyright) <(sed '1,4d; s/^$/./' "$src/LICENSE") ||
     fail "$doc/copyright does not carry LICENSE"
 # Each manual page renders without a warning and names the OLA client package.
-for page in brivane brivane-check; do
+for page in brivane brivane-check brivane-output; do
     out=$(zcat usr/share/man/man1/$page.1.gz | groff -k -man -Tutf8 -ww -z 2>&1) && [ -z "$out" ] &&
         zgrep -q "^$page \\\\- " usr/share/man/man1/$page.1.gz && zgrep -q "^\\.BR $ola )" usr/share/man/man1/$page.1.gz ||
         fail "$page(1): $out"; done
