@@ -47,12 +47,22 @@ std::string sourceName()
     return name;
 }
 
+// The next sequence number of `universe` (1-63999), kept from one open to the next for the life
+// of the process: a receiver that missed a stream's goodbye still holds its last number, and
+// would drop a new stream's first packets, counted from 0 again, as late ones.
+uint8_t &nextSequence(uint16_t universe)
+{
+    static std::array<uint8_t, kSacnMaxUniverse + 1> next {};
+    return next[universe];
+}
+
 class SacnOutput final : public Backend
 {
 public:
     SacnOutput(uint16_t universe, uint8_t priority, bool discovery)
         : m_name(sourceName())
         , m_discovery(discovery)
+        , m_sequence(nextSequence(universe))
     {
         m_source.priority = priority;
         m_source.cid = sacnCid(kMachineIdFile, ::getuid());
@@ -105,7 +115,7 @@ private:
     SacnSource m_source;
     bool m_discovery;
     std::chrono::steady_clock::time_point m_announced {};
-    uint8_t m_sequence = 0; // wraps 255 -> 0 by itself, as receivers expect
+    uint8_t &m_sequence; // the universe's; wraps 255 -> 0 by itself, as receivers expect
     bool m_streaming = false;
     std::array<uint8_t, kFrameSize> m_levels {};
     std::array<uint8_t, kSacnPacketSize> m_packet {};
