@@ -38,7 +38,7 @@ int scan(const OutputConfig *inForce, const Say &say)
         return 0;
     std::string why;
     const ScanStream::Sacn stream { static_cast<uint16_t>(inForce->universe), inForce->priority,
-        machineSacnCid(kMachineIdFile, ::getuid(), why) };
+        machineSacnCid(kMachineIdFiles, ::getuid(), why) };
     return scanNetworkKind(*inForce, { .artDmx = {}, .sacn = stream }, say);
 }
 

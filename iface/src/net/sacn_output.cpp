@@ -65,7 +65,7 @@ public:
         , m_sequence(nextSequence(universe))
     {
         m_source.priority = priority;
-        m_source.cid = sacnCid(kMachineIdFile, ::getuid());
+        m_source.cid = sacnCid(kMachineIdFiles, ::getuid());
         m_source.name = m_name;
         m_source.universe = universe;
     }
@@ -123,26 +123,29 @@ private:
 
 } // namespace
 
-std::optional<Cid> machineSacnCid(const char *machineIdPath, unsigned uid, std::string &why)
+std::optional<Cid> machineSacnCid(
+    std::span<const char *const> files, unsigned uid, std::string &why)
 {
-    std::ifstream file(machineIdPath);
-    std::string id;
-    if (!std::getline(file, id)) {
-        why = std::string(machineIdPath) + " cannot be read ("
-            + (file.is_open() ? "it is empty" : std::strerror(errno)) + ")";
-        return std::nullopt;
+    why.clear();
+    for (const std::string path : files) {
+        std::ifstream file(path);
+        const int error = errno;
+        std::string id;
+        if (!std::getline(file, id))
+            why += (why.empty() ? "" : " and ") + path + " cannot be read ("
+                + (file.is_open() ? "it is empty" : std::strerror(error)) + ")";
+        else if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos)
+            why += (why.empty() ? "" : " and ") + path + " holds no machine ID";
+        else
+            return sacnSourceCid(id, uid);
     }
-    if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos) {
-        why = std::string(machineIdPath) + " holds no machine ID";
-        return std::nullopt;
-    }
-    return sacnSourceCid(id, uid);
+    return std::nullopt;
 }
 
-Cid sacnCid(const char *machineIdPath, unsigned uid)
+Cid sacnCid(std::span<const char *const> files, unsigned uid)
 {
     std::string why;
-    if (auto cid = machineSacnCid(machineIdPath, uid, why))
+    if (auto cid = machineSacnCid(files, uid, why))
         return *cid;
     static const Cid random = randomCid();
     static std::once_flag said;
