@@ -262,13 +262,31 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
 }
 INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);
 
+// Machine IDs as a root may hold them, put in place in a mount namespace of this process's own:
+// systemd's (where there is one to cover) holding $ETC, and D-Bus's $DBUS (empty: none) on a tmpfs
+// over its folder (or /var/lib where there is none); `want`, the one our CID derives from, if any.
+struct MachineIds { const char *etc, *dbus, *want; };
+const char *const kIdA = "0123456789abcdef0123456789abcdef",
+                  *const kIdB = "fedcba9876543210fedcba9876543210";
+const MachineIds kBothIds { kIdA, kIdB, kIdA }, kOnlyDbus { "not an ID", kIdB, kIdB },
+    kNoMachineId { "", "", nullptr };
+const char *const kPlantIds
+    = "mount --make-rprivate / && D=/var/lib/dbus && { [ -d $D ] || D=/var/lib; } && mount -t"
+      " tmpfs ids $D && mkdir -p /var/lib/dbus && printf %s \"$ETC\" >$D/etc && if [ -e"
+      " /etc/machine-id ]; then mount --bind $D/etc /etc/machine-id; else [ -z \"$ETC\" ]; fi"
+      " && { [ -z \"$DBUS\" ] || echo $DBUS >/var/lib/dbus/machine-id; }";
+
 // brivane-check --scan: a node in network 1 answers ArtPoll, a reply per group of ports, names with
-// a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`; from
-// 10.1.0.1 if `here`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends
-// `output` meanwhile; `hold` takes UDP 5568 by IPv6 first. All of `said` is in the report.
+// a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`, or every
+// tenth packet preview data at `previewAt`; from 10.1.0.1 if `here`; our CID, name if `ourCid`,
+// `ourName`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends `output`,
+// or with `otherUser` a program of user 4321, whom `askedBy` names to the scan; `ids` are planted,
+// `hold` takes UDP 5568 by IPv6 first. The report holds all of `said`, none of `unsaid`.
 struct ScanCase { const char *name, *output; bool rival = false, hold = false; int status;
     std::vector<std::string> said; uint8_t options = 0; bool here = false, artDmx = false,
-    console = false; };
+    console = false; std::vector<std::string> unsaid = {}; const MachineIds *ids = nullptr;
+    int previewAt = 0; bool ourCid = false, ourName = false, otherUser = false;
+    const char *askedBy = nullptr; };
 const ScanCase kScans[] = {
     { .name = "ArtNetNodeMergedAndMarked", .output = "artnet@20,if=lan1", .status = 0,
         .said = { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
@@ -296,7 +314,24 @@ const ScanCase kScans[] = {
         .said = { "  10.1.0.1 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150 "
                   "(on this machine)\n",
             "Warning: \"Rival\" at 10.1.0.1" },
-        .here = true },
+        .here = true, .ids = &kNoMachineId },
+    // Without a machine ID, this machine's console is known by its name from here, not from afar.
+    { .name = "ConsoleKnownByNameWithoutMachineId", .output = "sacn@5,if=lan1", .rival = true,
+        .status = 1, .said = { "1 other source sending it, and this machine's console",
+            "\", priority 100: this machine's console (known by name)\n",
+            "\", priority 150\nWarning: \"Brivane on " },
+        .console = true, .ids = &kNoMachineId, .ourName = true },
+    // Live data competes, preview data beside it does not.
+    { .name = "PreviewAboveLiveBelowOnlyListed", .output = "sacn@5,if=lan1,priority=151",
+        .rival = true, .status = 0, .said = { "\"Rival\", priority 150\n" },
+        .unsaid = { "priority 200" }, .previewAt = 200 },
+    // Our CID (systemd's ID first) from afar, beside our console, below our priority: a clone.
+    { .name = "CloneWarned", .output = "sacn@5,if=lan1,priority=151", .rival = true, .status = 1,
+        .said = { "1 other source sending it, and this machine's console",
+            "\"Brivane on ", "\", priority 151: this machine's console\n",
+            "\"Rival\", priority 150: uses this machine's CID (a cloned system?)\n",
+            "Warning: \"Rival\" at 10.1.0.2 uses this machine's CID (a cloned system?)" },
+        .console = true, .unsaid = { "fight" }, .ids = &kBothIds, .ourCid = true },
     { .name = "ArtNetRivalWarned", .output = "artnet@20,if=lan1", .rival = true, .status = 1,
         .said = { "Art-Net: ArtDmx for port-address 20 heard from 1 sender\n  10.1.0.2\n",
             "Warning: 10.1.0.2 sends Art-Net port-address 20 too: two consoles fight for the "
@@ -311,12 +346,31 @@ const ScanCase kScans[] = {
         .said = { "heard from 1 sender\n  10.1.0.1, on this machine (this console, or a "
                   "program beside it)\n" },
         .console = true },
+    // Under sudo or pkexec, the console of the user who asked (both by D-Bus's machine ID here).
+    { .name = "ConsoleOfTheSudoUserNotWarned", .output = "sacn@5,if=lan1", .status = 0,
+        .said = { "\", priority 100: this machine's console\n" }, .ids = &kOnlyDbus,
+        .otherUser = true, .askedBy = "SUDO_UID" },
+    { .name = "ConsoleOfThePkexecUserNotWarned", .output = "sacn@5,if=lan1", .status = 0,
+        .said = { "\", priority 100: this machine's console\n" }, .otherUser = true,
+        .askedBy = "PKEXEC_UID" },
+    { .name = "AnotherUsersConsoleWarned", .output = "sacn@5,if=lan1", .status = 1,
+        .said = { "\", priority 100 (on this machine)\n", "Warning: \"Brivane on " },
+        .unsaid = { "this machine's console" }, .otherUser = true },
 };
 using Scans = testing::TestWithParam<ScanCase>;
 TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
 {
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
+        std::string why; // and what the library derives there
+        if (c.ids && (setenv("ETC", c.ids->etc, 1) || setenv("DBUS", c.ids->dbus, 1)
+                || unshare(CLONE_NEWNS) || std::system(kPlantIds)))
+            testsupport::refuse("no mount namespace of its own to plant machine IDs in");
+        const auto ours = das::machineSacnCid(das::kMachineIdFiles, getuid(), why);
+        ASSERT_TRUE(
+            !c.ids || (c.ids->want ? ours == das::sacnSourceCid(c.ids->want, getuid()) : !ours));
+        unsetenv("SUDO_UID"), unsetenv("PKEXEC_UID"); // who ran the scan, but for `askedBy`
+        (void)(c.askedBy && setenv(c.askedBy, "4321", 1));
         std::unique_ptr<UdpReceiver> node, rival = std::make_unique<UdpReceiver>(0, ip(1, 1));
         net[0].inside([&] {
             node = std::make_unique<UdpReceiver>(6454, 0),
@@ -350,24 +404,34 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
                     sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
                 }
         });
-        // The rival (or the console) sends ten packets a second while the scan runs.
+        // The rival and the console send ten packets a second while the scan runs.
         const in_addr on { htonl(c.here ? ip(1, 1) : ip(1, 2)) };
         setsockopt(rival->fd(), IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on);
         const sockaddr_in group { AF_INET, htons(5568), { htonl(das::sacnMulticastGroup(5)) }, {} },
             us { AF_INET, htons(6454), { htonl(ip(1, 1)) }, {} };
-        const das::SacnSource source { { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 },
-            "Rival", 150, 5 };
+        const std::string name = c.ourName ? das::sacnSourceName() : "Rival";
+        das::SacnSource source { c.ourCid
+                ? ours.value()
+                : das::Cid { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 },
+            name, 150, 5 };
         std::array<uint8_t, das::kSacnPacketSize> packet;
         std::array<uint8_t, das::kArtDmxSize> artDmx;
         std::array<uint8_t, 512> levels {};
         std::atomic<bool> done = false;
         ASSERT_TRUE(!c.console || dasOpen(c.output) == DAS_OK);
         std::thread send([&] {
+            if (c.otherUser) // for 4 s, as user 4321
+                (void)!std::system(("setpriv --reuid=4321 --regid=4321 --clear-groups env "
+                                    "DASHARD_OUTPUT='"s + c.output + "' " DAS_TRACE_PROBE
+                    " open ticks:40 2>/dev/null").c_str());
             for (uint8_t sequence = 0; (c.rival || c.console) && !done && sequence < 100;
                  ++sequence) {
-                das::encodeSacnData(packet, source, sequence, c.options, levels);
+                const bool preview = c.previewAt && sequence % 10 == 0;
+                source.priority = uint8_t(preview ? c.previewAt : 150);
+                das::encodeSacnData(packet, source, sequence, preview ? 0x80 : c.options, levels);
                 das::encodeArtDmx(artDmx, 20, sequence, levels);
-                (void)(c.console   ? dasSend()
+                (void)(c.console && dasSend());
+                (void)(!c.rival    ? 0
                         : c.artDmx ? sendto(rival->fd(), artDmx.data(), artDmx.size(), 0,
                               (sockaddr *)&us, sizeof us)
                                    : sendto(rival->fd(), packet.data(), packet.size(), 0,
@@ -382,6 +446,8 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
         EXPECT_EQ(status, c.status) << report;
         for (const std::string &part : c.said)
             EXPECT_NE(report.find(part), std::string::npos) << part << "\nin:\n" << report;
+        for (const std::string &part : c.unsaid)
+            EXPECT_EQ(report.find(part), std::string::npos) << part << "\nin:\n" << report;
         // The scan left no port open: 6454 and 5568 are free again (unless the test holds one).
         EXPECT_TRUE(
             nettest::UdpReceiver(6454, 0).ok() && (c.hold || nettest::UdpReceiver(5568, 0).ok()));

@@ -50,5 +50,7 @@ std::optional<Cid> machineSacnCid(
 // The CID our sACN source sends: machineSacnCid's, or else one random CID for the life of the
 // process, said once on stderr.
 Cid sacnCid(std::span<const char *const> files, unsigned uid);
+// "Brivane on HOSTNAME", the name our sACN source sends, as receivers see it (cut to its field).
+std::string sacnSourceName();
 
 } // namespace das

@@ -3,6 +3,7 @@
 // stream-terminated packets on close.
 #include "diagnostic.h"
 #include "encode/sacn.h"
+#include "encode/wire_text.h"
 #include "net/network_kind.h"
 #include "net/udp_output.h"
 
@@ -36,17 +37,6 @@ Cid randomCid()
     return makeUuidV4(bytes);
 }
 
-// "Brivane on HOSTNAME", which receivers and monitors show for our stream (the encoder cuts it to
-// its field).
-std::string sourceName()
-{
-    char host[256] = {};
-    std::string name = "Brivane";
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
-        name.append(" on ").append(host);
-    return name;
-}
-
 // The next sequence number of `universe` (1-63999), kept from one open to the next for the life
 // of the process: a receiver that missed a stream's goodbye still holds its last number, and
 // would drop a new stream's first packets, counted from 0 again, as late ones.
@@ -60,7 +50,7 @@ class SacnOutput final : public Backend
 {
 public:
     SacnOutput(uint16_t universe, uint8_t priority, bool discovery)
-        : m_name(sourceName())
+        : m_name(sacnSourceName())
         , m_discovery(discovery)
         , m_sequence(nextSequence(universe))
     {
@@ -154,6 +144,15 @@ Cid sacnCid(std::span<const char *const> files, unsigned uid)
             + "ends, and receivers see a new source at each start");
     });
     return random;
+}
+
+std::string sacnSourceName()
+{
+    char host[256] = {};
+    std::string name = "Brivane";
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
+        name.append(" on ").append(host);
+    return std::string(cutUtf8(name, kSacnSourceNameSize - 1));
 }
 
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
