@@ -361,8 +361,8 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
         std::string why; // and what the library derives there
-        if (c.ids && (setenv("ETC", c.ids->etc, 1) || setenv("DBUS", c.ids->dbus, 1)
-                || unshare(CLONE_NEWNS) || std::system(kPlantIds)))
+        setenv("ETC", c.ids ? c.ids->etc : "", 1), setenv("DBUS", c.ids ? c.ids->dbus : "", 1);
+        if (c.ids && (unshare(CLONE_NEWNS) || std::system(kPlantIds)))
             testsupport::refuse("no mount namespace of its own to plant machine IDs in");
         const auto ours = das::machineSacnCid(das::kMachineIdFiles, getuid(), why);
         ASSERT_TRUE(
