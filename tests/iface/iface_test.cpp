@@ -1,6 +1,7 @@
 // libdashard as its users meet it, then its outputs against UDP receivers and pseudo-terminals.
 #include "das_client.h"
 #include "encode/wire_text.h"
+#include "net/network_kind.h"
 #include "net_support.h"
 #include "private_ns.h"
 #include "serial/opendmx_output.h"
@@ -227,14 +228,18 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
     const std::string shown(das::cutUtf8("Brivane on " + host, 63)); // its field, NUL-ended
     const Bytes name(shown.begin(), shown.end());
     ASSERT_EQ(dasOpen(sacn), DAS_OK);
-    for (int i = 0, first = 0; i < 303; ++i) {
+    int first = 0;
+    for (int i = 0; i < 303; ++i) {
         if (i <= 300)
             i < 300 ? dasSend() : DasCall(DAS_CMD_CLOSE, 0, nullptr);
         const auto packet = sacnTo.receive();
         ASSERT_TRUE(packet && packet->size() == 638) << "packet " << i;
-        if (i == 0) { // a name-based (version 5, RFC 4122 variant) UUID
+        if (i == 0) { // derived from the machine ID, or where there is none, random (version 4)
             cid.assign(packet->begin() + 22, packet->begin() + 38);
-            EXPECT_TRUE((cid[6] & 0xf0) == 0x50 && (cid[8] & 0xc0) == 0x80);
+            std::string why;
+            const auto ours = das::machineSacnCid(das::kMachineIdFiles, getuid(), why);
+            EXPECT_TRUE(ours ? cid == Bytes(ours->begin(), ours->end())
+                             : (cid[6] & 0xf0) == 0x40 && (cid[8] & 0xc0) == 0x80);
             first = (*packet)[111];
         }
         want = "\0\x10\0\0ASC-E1.17\0\0\0\x72\x6e\0\0\0\4"_b + cid + "\x72\x58\0\0\0\2"_b + name;
@@ -244,6 +249,9 @@ void expectArtNetAndSacn(const std::string &artnet, nettest::UdpReceiver &artnet
         ASSERT_EQ(*packet, want + kLevels) << "packet " << i;
     }
     EXPECT_FALSE(sacnTo.receive(300)) << "a packet after the third goodbye";
+    ASSERT_EQ(dasOpen(sacn), DAS_OK); // counting on: a receiver may have missed the goodbyes
+    const auto again = (dasSend(), DasCall(DAS_CMD_CLOSE, 0, nullptr), sacnTo.receive());
+    EXPECT_TRUE(again && (*again)[111] == uint8_t(first + 303)) << "sequence after a reopen";
 }
 
 // Unicast needs no privilege: Art-Net to a free port, sACN (its port fixed) to a 127/8 address.

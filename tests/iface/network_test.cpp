@@ -316,13 +316,30 @@ TEST_P(Paths, FramesReachTheChosenNetworkOnly)
 }
 INSTANTIATE_TEST_SUITE_P(Network, Paths, testing::ValuesIn(kPaths), kRowName);
 
+// Machine IDs as a root may hold them, put in place in a mount namespace of this process's own:
+// systemd's (where there is one to cover) holding $ETC, and D-Bus's $DBUS (empty: none) on a tmpfs
+// over its folder (or /var/lib where there is none); `want`, the one our CID derives from, if any.
+struct MachineIds { const char *etc, *dbus, *want; };
+const char *const kIdA = "0123456789abcdef0123456789abcdef",
+                  *const kIdB = "fedcba9876543210fedcba9876543210";
+const MachineIds kBothIds { kIdA, kIdB, kIdA }, kOnlyDbus { "not an ID", kIdB, kIdB },
+    kNoMachineId { "", "", nullptr };
+const char *const kPlantIds
+    = "mount --make-rprivate / && D=/var/lib/dbus && { [ -d $D ] || D=/var/lib; } && mount -t"
+      " tmpfs ids $D && mkdir -p /var/lib/dbus && printf %s \"$ETC\" >$D/etc && { [ -e"
+      " /etc/machine-id ] && mount --bind $D/etc /etc/machine-id || ! grep -qx '[0-9a-f]*'"
+      " $D/etc; } && { [ -z \"$DBUS\" ] || echo $DBUS >/var/lib/dbus/machine-id; }";
+
 // brivane-check --scan: a node in network 1 answers ArtPoll, a reply per group of ports, names with
-// a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`; from
-// 10.1.0.1 if `here`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends
-// `output` meanwhile; `hold` takes UDP 5568 by IPv6 first. All of `said` is in the report.
+// a control and a stray byte; `rival` sends universe 5 there at priority 150 (`options`, or every
+// tenth packet preview data at `previewAt`; from 10.1.0.1 if `here`; our CID, name if `ourCid`,
+// `ourName`), or ArtDmx to port-address 20 (`artDmx`); with `console` the library sends `output`,
+// or with `askedBy` a process of user 4321, whom it names to the scan ("": none); `ids` planted,
+// `hold` takes UDP 5568 by IPv6 first. The report holds all of `said`, none of `unsaid`.
 struct ScanCase { const char *name, *output; bool rival = false, hold = false; int status;
     std::vector<std::string> said; uint8_t options = 0; bool here = false, artDmx = false,
-    console = false; };
+    console = false; std::vector<std::string> unsaid = {}; const MachineIds *ids = nullptr;
+    int previewAt = 0; bool ourCid = false, ourName = false; const char *askedBy = nullptr; };
 const ScanCase kScans[] = {
     { .name = "ArtNetNodeMergedAndMarked", .output = "artnet@20,if=lan1", .status = 0,
         .said = { "Art-Net: ArtPoll sent to 10.1.255.255 by lan1; 1 node answered within 3 s",
@@ -350,7 +367,24 @@ const ScanCase kScans[] = {
         .said = { "  10.1.0.1 CID 01020304-0506-0708-090a-0b0c0d0e0f10 \"Rival\", priority 150 "
                   "(on this machine)\n",
             "Warning: \"Rival\" at 10.1.0.1" },
-        .here = true },
+        .here = true, .ids = &kNoMachineId },
+    // Without a machine ID, this machine's console is known by its name from here, not from afar.
+    { .name = "ConsoleKnownByNameWithoutMachineId", .output = "sacn@5,if=lan1", .rival = true,
+        .status = 1, .said = { "1 other source sending it, and this machine's console",
+            "\", priority 100: this machine's console (known by name)\n",
+            "\", priority 150\nWarning: \"Brivane on " },
+        .console = true, .ids = &kNoMachineId, .ourName = true },
+    // Live data competes, preview data beside it does not.
+    { .name = "PreviewAboveLiveBelowOnlyListed", .output = "sacn@5,if=lan1,priority=151",
+        .rival = true, .status = 0, .said = { "\"Rival\", priority 150\n" },
+        .unsaid = { "priority 200" }, .previewAt = 200 },
+    // Our CID (systemd's ID first) from afar, beside our console, below our priority: a clone.
+    { .name = "CloneWarned", .output = "sacn@5,if=lan1,priority=151", .rival = true, .status = 1,
+        .said = { "1 other source sending it, and this machine's console",
+            "\"Brivane on ", "\", priority 151: this machine's console\n",
+            "\"Rival\", priority 150: uses this machine's CID (a cloned system?)\n",
+            "Warning: \"Rival\" at 10.1.0.2 uses this machine's CID (a cloned system?)" },
+        .console = true, .unsaid = { "fight" }, .ids = &kBothIds, .ourCid = true },
     { .name = "ArtNetRivalWarned", .output = "artnet@20,if=lan1", .rival = true, .status = 1,
         .said = { "Art-Net: ArtDmx for port-address 20 heard from 1 sender\n  10.1.0.2\n",
             "Warning: 10.1.0.2 sends Art-Net port-address 20 too: two consoles fight for the "
@@ -360,17 +394,41 @@ const ScanCase kScans[] = {
     { .name = "ConsoleHereListedNotWarned", .output = "sacn@5,if=lan1", .status = 0,
         .said = { "0 other sources sending it, and this machine's console", "  10.1.0.1 CID ",
             "\"Brivane on ", "\", priority 100: this machine's console\n" },
-        .console = true },
+        .console = true, .ids = &kOnlyDbus },
     { .name = "ArtNetConsoleHereNotWarned", .output = "artnet@20,if=lan1", .status = 0,
         .said = { "heard from 1 sender\n  10.1.0.1, on this machine (this console, or a "
                   "program beside it)\n" },
         .console = true },
+    // Under sudo or pkexec, the console of the user who asked.
+    { .name = "ConsoleOfTheSudoUserNotWarned", .output = "sacn@5,if=lan1", .status = 0,
+        .said = { "\", priority 100: this machine's console\n" }, .ids = &kOnlyDbus,
+        .askedBy = "SUDO_UID" },
+    { .name = "ConsoleOfThePkexecUserNotWarned", .output = "sacn@5,if=lan1", .status = 0,
+        .said = { ": this machine's console\n" }, .ids = &kOnlyDbus, .askedBy = "PKEXEC_UID" },
+    { .name = "AnotherUsersConsoleWarned", .output = "sacn@5,if=lan1", .status = 1,
+        .said = { "\", priority 100 (on this machine)\n", "Warning: \"Brivane on " },
+        .unsaid = { "this machine's console" }, .ids = &kOnlyDbus, .askedBy = "" },
 };
 using Scans = testing::TestWithParam<ScanCase>;
 TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
 {
     const ScanCase &c = GetParam();
     onTwoNetworks([&](nettest::Netns(&net)[2]) {
+        std::string why; // and what the library derives there
+        setenv("ETC", c.ids ? c.ids->etc : "", 1), setenv("DBUS", c.ids ? c.ids->dbus : "", 1);
+        if (c.ids && (unshare(CLONE_NEWNS) || std::system(kPlantIds)))
+            testsupport::refuse("no mount namespace or no /etc/machine-id to plant machine IDs in");
+        const auto ours = das::machineSacnCid(das::kMachineIdFiles, getuid(), why);
+        ASSERT_TRUE(
+            !c.ids || (c.ids->want ? ours == das::sacnSourceCid(c.ids->want, getuid()) : !ours));
+        const pid_t other = c.askedBy ? fork() : -1; // user 4321's console, for 4 s
+        if (other == 0 && setuid(4321) == 0 && dasOpen(c.output) == DAS_OK)
+            for (int i = 0; i < 40; ++i)
+                dasSend(), std::this_thread::sleep_for(100ms);
+        if (other == 0)
+            _exit(0);
+        unsetenv("SUDO_UID"), unsetenv("PKEXEC_UID"); // who ran the scan, but for `askedBy`
+        (void)(c.askedBy && *c.askedBy && setenv(c.askedBy, "4321", 1));
         std::unique_ptr<UdpReceiver> node, rival = std::make_unique<UdpReceiver>(0, ip(1, 1));
         net[0].inside([&] {
             node = std::make_unique<UdpReceiver>(6454, 0),
@@ -404,13 +462,16 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
                     sendto(node->fd(), each->data(), each->size(), 0, (sockaddr *)&from, size);
                 }
         });
-        // The rival (or the console) sends ten packets a second while the scan runs.
+        // The rival and the console send ten packets a second while the scan runs.
         const in_addr on { htonl(c.here ? ip(1, 1) : ip(1, 2)) };
         setsockopt(rival->fd(), IPPROTO_IP, IP_MULTICAST_IF, &on, sizeof on);
         const sockaddr_in group { AF_INET, htons(5568), { htonl(das::sacnMulticastGroup(5)) }, {} },
             us { AF_INET, htons(6454), { htonl(ip(1, 1)) }, {} };
-        const das::SacnSource source { { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 },
-            "Rival", 150, 5 };
+        const std::string name = c.ourName ? das::sacnSourceName() : "Rival";
+        das::SacnSource source { c.ourCid
+                ? ours.value()
+                : das::Cid { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 },
+            name, 150, 5 };
         std::array<uint8_t, das::kSacnPacketSize> packet;
         std::array<uint8_t, das::kArtDmxSize> artDmx;
         std::array<uint8_t, 512> levels {};
@@ -419,9 +480,12 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
         std::thread send([&] {
             for (uint8_t sequence = 0; (c.rival || c.console) && !done && sequence < 100;
                  ++sequence) {
-                das::encodeSacnData(packet, source, sequence, c.options, levels);
+                const bool preview = c.previewAt && sequence % 10 == 0;
+                source.priority = uint8_t(preview ? c.previewAt : 150);
+                das::encodeSacnData(packet, source, sequence, preview ? 0x80 : c.options, levels);
                 das::encodeArtDmx(artDmx, 20, sequence, levels);
-                (void)(c.console   ? dasSend()
+                (void)(c.console && dasSend());
+                (void)(!c.rival    ? 0
                         : c.artDmx ? sendto(rival->fd(), artDmx.data(), artDmx.size(), 0,
                               (sockaddr *)&us, sizeof us)
                                    : sendto(rival->fd(), packet.data(), packet.size(), 0,
@@ -432,10 +496,12 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
         int status = -1;
         const std::string report = check(c.output, "--scan", status);
         done = true;
-        answer.join(), send.join(), close(held6);
+        answer.join(), send.join(), close(held6), other > 0 && waitpid(other, nullptr, 0);
         EXPECT_EQ(status, c.status) << report;
         for (const std::string &part : c.said)
             EXPECT_NE(report.find(part), std::string::npos) << part << "\nin:\n" << report;
+        for (const std::string &part : c.unsaid)
+            EXPECT_EQ(report.find(part), std::string::npos) << part << "\nin:\n" << report;
         // The scan left no port open: 6454 and 5568 are free again (unless the test holds one).
         EXPECT_TRUE(
             nettest::UdpReceiver(6454, 0).ok() && (c.hold || nettest::UdpReceiver(5568, 0).ok()));
@@ -443,8 +509,8 @@ TEST_P(Scans, ListWhatAnswersAndWarnOfRivals)
 }
 INSTANTIATE_TEST_SUITE_P(Network, Scans, testing::ValuesIn(kScans), kRowName);
 
-// One CID for this machine and user, from its machine ID (a name-based UUID: the standard example
-// first); where there is none, one random CID for the process, said once.
+// A name-based UUID (the standard example); where there is no machine ID, one random CID for the
+// process, said once. Which machine ID counts, and for which user: the rows below and the scan's.
 TEST(SacnSource, KeepsOneCidForLife)
 {
     const das::Cid dns { 0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1, 0x80, 0xb4, 0, 0xc0, 0x4f,
@@ -452,19 +518,10 @@ TEST(SacnSource, KeepsOneCidForLife)
     EXPECT_EQ(das::makeUuidV5(dns, "python.org"),
         (das::Cid { 0x88, 0x63, 0x13, 0xe1, 0x3b, 0x8a, 0x53, 0x72, 0x9b, 0x90, 0x0c, 0x9a, 0xee,
             0x19, 0x9e, 0x5d }));
-    const int file = memfd_create("machine-id", 0);
-    const std::string path = "/proc/self/fd/" + std::to_string(file), id(32, 'a');
-    std::string why;
-    ASSERT_EQ(write(file, (id + "\n").data(), 33), 33);
-    const auto mine = das::machineSacnCid(path.c_str(), 1000, why);
-    EXPECT_TRUE(mine == das::sacnSourceCid(id, 1000)
-        && mine != das::machineSacnCid(path.c_str(), 1001, why));
-    ASSERT_EQ(pwrite(file, "not an ID", 9, 0), 9);
-    EXPECT_FALSE(das::machineSacnCid(path.c_str(), 1000, why)) << why;
-    close(file);
+    const char *const none[] = { "/nonexistent" };
     testing::internal::CaptureStderr();
-    const das::Cid random = das::sacnCid("/nonexistent", 1000);
-    EXPECT_TRUE(das::sacnCid("/nonexistent", 1000) == random && (random[6] & 0xf0) == 0x40);
+    const das::Cid random = das::sacnCid(none, 1000);
+    EXPECT_TRUE(das::sacnCid(none, 1000) == random && (random[6] & 0xf0) == 0x40);
     const std::string said = testing::internal::GetCapturedStderr(); // once, saying why
     EXPECT_TRUE(said.starts_with("dashard: sACN: /nonexistent cannot be read (No such file")
         && said.find('\n') == said.size() - 1)
@@ -507,7 +564,9 @@ void expectDiscovery(const std::string &host = "")
         ASSERT_TRUE(packet);
         EXPECT_FALSE(in[0]->receive(300)) << "a second discovery within a second";
         EXPECT_FALSE(in[1]->receive(300)) << "discovery on the other network";
-        const das::Cid cid = das::sacnCid("/etc/machine-id", getuid());
+        std::string why; // the CID derived here, or where there is no machine ID, the one sent
+        const das::Cid cid = das::machineSacnCid(das::kMachineIdFiles, getuid(), why)
+                                 .value_or(*(const das::Cid *)&(*packet)[22]);
         char named[256] = {};
         gethostname(named, sizeof named - 1);
         const std::string name(das::cutUtf8("Brivane on "s + named, 63)); // its field, NUL-ended

@@ -78,10 +78,12 @@ std::string cidText(const Cid &cid)
     return text;
 }
 
+// One CID from one address: the same CID from two is a cloned system.
 struct Source
 {
-    SacnHeard heard; // its last packet, but the highest priority it sent live data at
+    SacnHeard heard; // its last packet
     uint32_t from = 0;
+    int live = -1; // the highest priority it sent live data at; -1: none, only preview data
 };
 
 } // namespace
@@ -208,16 +210,12 @@ ScanReport scanNetwork(
                     senders.push_back(sender);
             } else if (auto heard = parseSacnData(packet); heard && heard->universe == universe) {
                 auto known = std::find_if(sources.begin(), sources.end(),
-                    [&](const Source &s) { return s.heard.cid == heard->cid; });
-                const bool live = !(heard->options & (kSacnOptionPreview | kSacnOptionTerminated));
-                if (known == sources.end()) {
-                    sources.push_back({ std::move(*heard), sender });
-                } else {
-                    const uint8_t priority = known->heard.priority;
-                    known->heard = std::move(*heard);
-                    if (live)
-                        known->heard.priority = std::max(priority, known->heard.priority);
-                }
+                    [&](const Source &s) { return s.heard.cid == heard->cid && s.from == sender; });
+                if (known == sources.end())
+                    known = sources.insert(sources.end(), { {}, sender });
+                if (!(heard->options & (kSacnOptionPreview | kSacnOptionTerminated)))
+                    known->live = std::max<int>(known->live, heard->priority);
+                known->heard = std::move(*heard);
             }
         }
     }
@@ -259,31 +257,41 @@ ScanReport scanNetwork(
         }
     }
     if (stream.sacn && listener.fd() >= 0) {
-        const std::optional<Cid> &ours = stream.sacn->ours;
-        const int priority = stream.sacn->priority;
+        const ScanStream::Sacn &our = *stream.sacn;
+        const auto isConsole = [&](const Source &s) {
+            return isHere(s.from)
+                && (our.ours ? s.heard.cid == our.ours : s.heard.name == our.name);
+        };
         const auto others = std::count_if(
-            sources.begin(), sources.end(), [&](const Source &s) { return s.heard.cid != ours; });
+            sources.begin(), sources.end(), [&](const Source &s) { return !isConsole(s); });
         report.lines.push_back("sACN: listened " + std::to_string(wait.count() / 1000)
             + " s for universe " + std::to_string(universe) + by + "; " + std::to_string(others)
             + " other " + (others == 1 ? "source" : "sources") + " sending it"
             + (others < static_cast<long>(sources.size()) ? ", and this machine's console" : ""));
         for (const Source &s : sources) {
             const std::string name = "\"" + printableText(s.heard.name) + "\"";
-            const bool console = s.heard.cid == ours;
+            const bool console = isConsole(s);
+            const bool clone = !console && s.heard.cid == our.ours;
             const bool terminated = s.heard.options & kSacnOptionTerminated;
-            const bool preview = s.heard.options & kSacnOptionPreview;
+            const int priority = s.live >= 0 ? s.live : s.heard.priority;
             report.lines.push_back("  " + ipv4Text(s.from) + " CID " + cidText(s.heard.cid) + " "
-                + name + ", priority " + std::to_string(s.heard.priority)
-                + (console               ? ": this machine's console"
+                + name + ", priority " + std::to_string(priority)
+                + (console               ? our.ours ? ": this machine's console"
+                                                    : ": this machine's console (known by name)"
+                        : clone          ? ": uses this machine's CID (a cloned system?)"
                         : isHere(s.from) ? " (on this machine)"
                                          : "")
-                + (terminated     ? ", stream terminated"
-                        : preview ? ", preview data only (not for the lights)"
-                                  : ""));
-            if (!console && !terminated && !preview && s.heard.priority >= priority)
+                + (terminated        ? ", stream terminated"
+                        : s.live < 0 ? ", preview data only (not for the lights)"
+                                     : ""));
+            if (clone)
+                report.warnings.push_back(name + " at " + ipv4Text(s.from)
+                    + " uses this machine's CID (a cloned system?): receivers cannot tell its "
+                      "stream from ours");
+            else if (!console && !terminated && s.live >= our.priority)
                 report.warnings.push_back(name + " at " + ipv4Text(s.from) + " sends universe "
-                    + std::to_string(universe) + " at priority " + std::to_string(s.heard.priority)
-                    + ", not below ours (" + std::to_string(priority)
+                    + std::to_string(universe) + " at priority " + std::to_string(s.live)
+                    + ", not below ours (" + std::to_string(our.priority)
                     + "): two consoles fight for the same lights");
         }
     }

@@ -2,6 +2,7 @@
 #include "encode/sacn.h"
 #include "net/network_kind.h"
 
+#include <cstdlib>
 #include <unistd.h>
 
 namespace das {
@@ -32,13 +33,26 @@ std::string describe(const OutputConfig &config)
         + ", priority " + std::to_string(config.priority);
 }
 
+// The user whose console the scan looks for: the one who asked, also through sudo or pkexec.
+unsigned askingUser()
+{
+    std::string why;
+    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
+        int64_t uid = 0;
+        if (const char *value = std::getenv(name);
+            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
+            return static_cast<unsigned>(uid);
+    }
+    return ::getuid();
+}
+
 int scan(const OutputConfig *inForce, const Say &say)
 {
     if (!inForce)
         return 0;
     std::string why;
     const ScanStream::Sacn stream { static_cast<uint16_t>(inForce->universe), inForce->priority,
-        machineSacnCid(kMachineIdFile, ::getuid(), why) };
+        machineSacnCid(kMachineIdFiles, askingUser(), why), sacnSourceName() };
     return scanNetworkKind(*inForce, { .artDmx = {}, .sacn = stream }, say);
 }
 

@@ -3,6 +3,7 @@
 // stream-terminated packets on close.
 #include "diagnostic.h"
 #include "encode/sacn.h"
+#include "encode/wire_text.h"
 #include "net/network_kind.h"
 #include "net/udp_output.h"
 
@@ -36,26 +37,25 @@ Cid randomCid()
     return makeUuidV4(bytes);
 }
 
-// "Brivane on HOSTNAME", which receivers and monitors show for our stream (the encoder cuts it to
-// its field).
-std::string sourceName()
+// The next sequence number of `universe` (1-63999), kept from one open to the next for the life
+// of the process: a receiver that missed a stream's goodbye still holds its last number, and
+// would drop a new stream's first packets, counted from 0 again, as late ones.
+uint8_t &nextSequence(uint16_t universe)
 {
-    char host[256] = {};
-    std::string name = "Brivane";
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
-        name.append(" on ").append(host);
-    return name;
+    static std::array<uint8_t, kSacnMaxUniverse + 1> next {};
+    return next[universe];
 }
 
 class SacnOutput final : public Backend
 {
 public:
     SacnOutput(uint16_t universe, uint8_t priority, bool discovery)
-        : m_name(sourceName())
+        : m_name(sacnSourceName())
         , m_discovery(discovery)
+        , m_sequence(nextSequence(universe))
     {
         m_source.priority = priority;
-        m_source.cid = sacnCid(kMachineIdFile, ::getuid());
+        m_source.cid = sacnCid(kMachineIdFiles, ::getuid());
         m_source.name = m_name;
         m_source.universe = universe;
     }
@@ -106,7 +106,7 @@ private:
     SacnSource m_source;
     bool m_discovery;
     std::chrono::steady_clock::time_point m_announced {};
-    uint8_t m_sequence = 0; // wraps 255 -> 0 by itself, as receivers expect
+    uint8_t &m_sequence; // the universe's; wraps 255 -> 0 by itself, as receivers expect
     bool m_streaming = false;
     std::array<uint8_t, kFrameSize> m_levels {};
     std::array<uint8_t, kSacnPacketSize> m_packet {};
@@ -114,26 +114,29 @@ private:
 
 } // namespace
 
-std::optional<Cid> machineSacnCid(const char *machineIdPath, unsigned uid, std::string &why)
+std::optional<Cid> machineSacnCid(
+    std::span<const char *const> files, unsigned uid, std::string &why)
 {
-    std::ifstream file(machineIdPath);
-    std::string id;
-    if (!std::getline(file, id)) {
-        why = std::string(machineIdPath) + " cannot be read ("
-            + (file.is_open() ? "it is empty" : std::strerror(errno)) + ")";
-        return std::nullopt;
+    why.clear();
+    for (const std::string path : files) {
+        std::ifstream file(path);
+        const int error = errno;
+        std::string id;
+        if (!std::getline(file, id))
+            why += (why.empty() ? "" : " and ") + path + " cannot be read ("
+                + (file.is_open() ? "it is empty" : std::strerror(error)) + ")";
+        else if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos)
+            why += (why.empty() ? "" : " and ") + path + " holds no machine ID";
+        else
+            return sacnSourceCid(id, uid);
     }
-    if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos) {
-        why = std::string(machineIdPath) + " holds no machine ID";
-        return std::nullopt;
-    }
-    return sacnSourceCid(id, uid);
+    return std::nullopt;
 }
 
-Cid sacnCid(const char *machineIdPath, unsigned uid)
+Cid sacnCid(std::span<const char *const> files, unsigned uid)
 {
     std::string why;
-    if (auto cid = machineSacnCid(machineIdPath, uid, why))
+    if (auto cid = machineSacnCid(files, uid, why))
         return *cid;
     static const Cid random = randomCid();
     static std::once_flag said;
@@ -142,6 +145,15 @@ Cid sacnCid(const char *machineIdPath, unsigned uid)
             + "ends, and receivers see a new source at each start");
     });
     return random;
+}
+
+std::string sacnSourceName()
+{
+    char host[256] = {};
+    std::string name = "Brivane";
+    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
+        name.append(" on ").append(host);
+    return std::string(cutUtf8(name, kSacnSourceNameSize - 1));
 }
 
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
