@@ -1,6 +1,8 @@
 // Asking the routing table over netlink, and the record of the way an open output took.
 #include "net/net_route.h"
 
+#include "output_config.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -18,15 +20,6 @@ namespace das {
 
 namespace {
 
-// The user whose console a check looks beside: the one who ran sudo or pkexec, else this one.
-unsigned askingUser()
-{
-    for (const char *name : { "SUDO_UID", "PKEXEC_UID" })
-        if (const char *value = std::getenv(name); value && *value)
-            return static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-    return ::getuid();
-}
-
 // The record's folder: the session's runtime folder (a tmpfs of the user's own, gone at logout).
 std::string recordFolder(unsigned uid)
 {
@@ -39,6 +32,18 @@ std::string recordFolder(unsigned uid)
 std::string recordFile(unsigned uid) { return recordFolder(uid) + "/way-out"; }
 
 } // namespace
+
+unsigned askingUser()
+{
+    std::string why;
+    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
+        int64_t uid = 0;
+        if (const char *value = std::getenv(name);
+            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
+            return static_cast<unsigned>(uid);
+    }
+    return ::getuid();
+}
 
 RouteAsker::RouteAsker()
     : m_fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE))

@@ -48,6 +48,10 @@ bool isRoutingAnswer(int error);
 void recordWayOut(uint32_t destination, uint16_t port, const WayOut &way, const std::string &name);
 void forgetWayOut();
 
+// The user a check or scan is made for, whose console it looks beside: the one who ran sudo or
+// pkexec (SUDO_UID, PKEXEC_UID), else this one.
+unsigned askingUser();
+
 // The way a running console's output to `destination`:`port` opened by, when there is one.
 struct RecordedWay
 {

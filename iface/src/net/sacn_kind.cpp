@@ -1,9 +1,7 @@
 // The sACN (E1.31) kind: to a universe's multicast group or one receiver.
 #include "encode/sacn.h"
+#include "net/net_route.h"
 #include "net/network_kind.h"
-
-#include <cstdlib>
-#include <unistd.h>
 
 namespace das {
 
@@ -31,19 +29,6 @@ std::string describe(const OutputConfig &config)
     return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
         + (config.host == groupOf(config) ? "its multicast group " : "") + destinationText(config)
         + ", priority " + std::to_string(config.priority);
-}
-
-// The user whose console the scan looks for: the one who asked, also through sudo or pkexec.
-unsigned askingUser()
-{
-    std::string why;
-    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
-        int64_t uid = 0;
-        if (const char *value = std::getenv(name);
-            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
-            return static_cast<unsigned>(uid);
-    }
-    return ::getuid();
 }
 
 int scan(const OutputConfig *inForce, const Say &say)
