@@ -154,14 +154,10 @@ void recordWayOut(uint32_t destination, uint16_t port, const WayOut &way, const 
 void forgetWayOut()
 {
     // Only this process's own record: another console's stays.
-    RecordedWay mine;
     const std::string file = recordFile(::getuid());
     if (FILE *in = std::fopen(file.c_str(), "re")) {
-        unsigned destination = 0, port = 0;
         long pid = 0;
-        const bool read = std::fscanf(in, "%u %u %u %u %ld", &destination, &port, &mine.way.index,
-                              &mine.way.source, &pid)
-            == 5;
+        const bool read = std::fscanf(in, "%*u %*u %*u %*u %ld", &pid) == 1;
         std::fclose(in);
         if (read && pid == ::getpid())
             ::unlink(file.c_str());
