@@ -327,7 +327,11 @@ template <class Work> auto whileServing(std::deque<Device> &devices, Work work)
 // The Open DMX writer's steps: B/M BREAK on/off, P pause (µs), W write (bytes), D drained.
 struct RecordingLine final : das::DmxLine
 {
-    int note(std::string step, int r = 0) { return std::lock_guard(mutex), log += step + " ", r; }
+    int note(std::string step, int r = 0)
+    {
+        const std::lock_guard lock(mutex);
+        return log += step + " ", r;
+    }
     int setBreak(bool on) override { return note(on ? "B" : "M"); }
     void pause(std::chrono::nanoseconds d) override { note("P" + std::to_string(d / 1us)); }
     int write(std::span<const uint8_t> b) override
@@ -371,7 +375,7 @@ TEST(Outputs, OpenDmxLineAndPackets)
     auto output = das::makeOpenDmxOutput(std::unique_ptr<das::DmxLine>(recorder));
     ASSERT_EQ(output->send(das::Frame(kLevels.data(), 512)), DAS_OK);
     const std::regex packets(R"(B P(\d+) M P(\d+) W513 D B P\d+ M P\d+ W513 D [^]*)");
-    const auto log = [&] { return std::lock_guard(recorder->mutex), recorder->log; };
+    const auto log = [&] { const std::lock_guard lock(recorder->mutex); return recorder->log; };
     for (int i = 0; i < 500 && !std::regex_match(log(), packets); ++i)
         std::this_thread::sleep_for(10ms);
     std::smatch m;
