@@ -14,8 +14,8 @@ void setValue(Slider &slider, int value) { slider.SetPosition(slider.Max() - val
 uint8_t levelOf(const Slider &slider) { return static_cast<uint8_t>(valueOf(slider)); }
 
 constexpr std::string_view kCaptionOpening = "DAS ON";
-constexpr std::string_view kCaptionOpen = "DAS OK";
-constexpr std::string_view kCaptionFailed = "DAS NG";
+constexpr std::string_view kCaptionOpen = DAS_CAPTION_OK;
+constexpr std::string_view kCaptionFailed = DAS_CAPTION_NG;
 constexpr std::string_view kCaptionClosed = "DAS OFF";
 
 } // namespace
@@ -56,12 +56,10 @@ void frameIntoFaders(const FaderBank &bank)
         setValue(*bank.sliders[k - 1], bank.dmxBuf[bank.pageTop + k - 1]);
 }
 
-void pageSelected(const FaderBank &bank, Panel &pageLabel, const Button &pageButton, int n)
+void turnPage(const FaderBank &bank, Panel &pageLabel, const Button &pageButton, int n)
 {
-    fadersIntoFrame(bank);
     bank.pageTop = kFaders * (n - 1);
     pageLabel.SetText(pageButton.GetText());
-    frameIntoFaders(bank);
 }
 
 void clearAll(const FaderBank &bank, DasCallFn das)

@@ -3,18 +3,24 @@
 #pragma once
 
 #include "control_interfaces.h"
+#include "dashard.h"
 
 #include <array>
 #include <cstdint>
 
 namespace core {
 
-inline constexpr int kChannels = 512;
+inline constexpr int kChannels = DAS_FRAME_SIZE;
 inline constexpr int kFaders = 16;
 inline constexpr int kPages = kChannels / kFaders;
 
-// DasCall command codes as the console uses them.
-enum DasCommand : int32_t { kDasOpen = 1, kDasClose = 2, kDasStart = 3, kDasSend = 4 };
+// DasCall's command codes, by the names the console uses.
+enum DasCommand : int32_t {
+    kDasOpen = DAS_CMD_OPEN,
+    kDasClose = DAS_CMD_CLOSE,
+    kDasStart = DAS_CMD_START,
+    kDasSend = DAS_CMD_SEND
+};
 
 using Frame = uint8_t[kChannels]; // levels 0-255, index 0 = channel 1
 
@@ -45,9 +51,10 @@ void fadersIntoFrame(const FaderBank &bank);
 // their change handlers bring panels and frame along.
 void frameIntoFaders(const FaderBank &bank);
 
-// Page n (1-32) chosen with its button: keep the shown levels, move to the page, label it with
-// the button's caption, show its levels. Sends nothing.
-void pageSelected(const FaderBank &bank, Panel &pageLabel, const Button &pageButton, int n);
+// Page n (1-32) chosen with its button: the bank moves to the page, labelled with the button's
+// caption. Touches neither frame nor faders: the window keeps the shown levels before (the faders
+// into the frame) and shows the page's after (the frame into the faders). Sends nothing.
+void turnPage(const FaderBank &bank, Panel &pageLabel, const Button &pageButton, int n);
 
 // Clear: every fader to the bottom, every channel of every page to 0, and the cleared frame out
 // at once. The send's result is not looked at.

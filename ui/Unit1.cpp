@@ -242,7 +242,7 @@ void TForm1::wireEvents()
 
 void TForm1::FormCreate(TObject *) { core::formCreate(dmxBuf, pageTop, dasResult); }
 
-// Closing the window sends nothing: no event runs this.
+// The form's named close handler, kept for it; no event runs it, so closing sends nothing.
 void TForm1::FormDestroy(TObject *) { core::closeInterface(&DasCall); }
 
 void TForm1::faderChange(int k) { core::faderChanged(m_bank, k); }
@@ -276,9 +276,12 @@ void TForm1::dmx512p() { core::fadersIntoFrame(m_bank); }
 
 void TForm1::dmx512in() { core::frameIntoFaders(m_bank); }
 
+// The page on show keeps its levels before the bank moves, and the new one's come up after.
 void TForm1::pageClick(int n)
 {
-    core::pageSelected(m_bank, *Panel18, *m_pageButtons[n - 1], n);
+    dmx512p();
+    core::turnPage(m_bank, *Panel18, *m_pageButtons[n - 1], n);
+    dmx512in();
 }
 
 #define PAGE_HANDLER(n) \
