@@ -32,6 +32,11 @@ enum {
 
 #define DAS_FRAME_SIZE 512
 
+/* What the console's interface button says once an open has succeeded, and once it or a send has
+   failed; reports of what the button would do quote them. */
+#define DAS_CAPTION_OK "DAS OK"
+#define DAS_CAPTION_NG "DAS NG"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -3,6 +3,7 @@
 #include "output_window.h"
 
 #include "check_report.h"
+#include "dashard.h"
 #include "output_kind.h"
 #include "setting_form.h"
 
@@ -118,7 +119,7 @@ void OutputWindow::check()
                     i + 1 < report.lines.size() ? QColor()
                         : report.good           ? kGood
                                                 : kBad);
-            showVerdict(report.good ? "DAS OK" : "DAS NG",
+            showVerdict(report.good ? DAS_CAPTION_OK : DAS_CAPTION_NG,
                 report.good ? QStyle::SP_DialogApplyButton : QStyle::SP_MessageBoxCritical,
                 report.good ? kGood : kBad);
         });

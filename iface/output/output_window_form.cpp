@@ -66,7 +66,8 @@ void OutputWindow::build()
     m_universe->setDecimals(0);
     m_priority = control<QSpinBox>(this, "priority");
     for (const KindForm &form : kindForms())
-        m_priority->setMaximum(std::max(m_priority->maximum(), form.topPriority));
+        if (const KindOption *priority = kindOption(form.kind, "priority"))
+            m_priority->setMaximum(std::max(m_priority->maximum(), int(priority->highest)));
     m_device = control<QLineEdit>(this, "device");
     m_setting = control<QLineEdit>(this, "setting");
     m_refusal = new QLabel(this);
@@ -189,7 +190,9 @@ void OutputWindow::choose()
     const Target &target = m_targets[size_t(row)];
     FormValues values = formShown();
     const bool network = kindForm(values.kind).interface;
-    values.kind = !target.kind.empty() ? target.kind : network ? values.kind : "artnet";
+    values.kind = !target.kind.empty() ? target.kind
+        : network                    ? values.kind
+                                     : std::string(defaultOutputKind().name);
     values.interface = target.interface;
     values.device = target.device;
     values.host.clear();
@@ -204,9 +207,10 @@ void OutputWindow::kindChanged()
     m_interface->setEnabled(form.interface);
     m_device->setEnabled(form.device);
     // A kind without a priority or number leaves the other kinds' values as they were.
-    m_priority->setEnabled(form.topPriority >= 0);
-    if (form.topPriority >= 0)
-        m_priority->setRange(0, form.topPriority);
+    const KindOption *priority = kindOption(form.kind, "priority");
+    m_priority->setEnabled(priority);
+    if (priority)
+        m_priority->setRange(int(priority->lowest), int(priority->highest));
     m_universe->setEnabled(!form.number.empty());
     if (!form.number.empty())
         m_universe->setRange(double(form.lowest), double(form.highest));

@@ -15,20 +15,27 @@ namespace {
 constexpr int64_t kOlaTop = std::numeric_limits<uint32_t>::max(); // olad's universe ids
 
 constexpr KindForm kForms[] = {
-    { "artnet", "Art-Net", true, true, false, {}, "&Port-address", 0, kArtNetMaxPortAddress, 0, -1,
+    { "artnet", "Art-Net", true, true, false, {}, "&Port-address", 0, kArtNetMaxPortAddress, 0,
         kArtNetPort },
     { "sacn", "sACN (E1.31)", true, true, false, {}, "U&niverse", kSacnMinUniverse,
-        kSacnMaxUniverse, kSacnMinUniverse, kSacnMaxPriority, 0 },
-    { "usbpro", "DMX USB Pro widget", false, false, true, "the first that answers", {}, 0, 0, 0, -1,
-        0 },
-    { "opendmx", "Open DMX adapter", false, false, true, "needed: /dev/…", {}, 0, 0, 0, -1, 0 },
-    { "ola", "OLA daemon", false, false, false, {}, "U&niverse", 0, kOlaTop, 1, -1, 0 },
-    { "none", "None (no output)", false, false, false, {}, {}, 0, 0, 0, -1, 0 },
+        kSacnMaxUniverse, kSacnMinUniverse, 0 },
+    { "usbpro", "DMX USB Pro widget", false, false, true, "the first that answers", {}, 0, 0, 0, 0 },
+    { "opendmx", "Open DMX adapter", false, false, true, "needed: /dev/…", {}, 0, 0, 0, 0 },
+    { "ola", "OLA daemon", false, false, false, {}, "U&niverse", 0, kOlaTop, 1, 0 },
+    { "none", "None (no output)", false, false, false, {}, {}, 0, 0, 0, 0 },
 };
 
 } // namespace
 
 std::span<const KindForm> kindForms() { return kForms; }
+
+int defaultPriority()
+{
+    for (const OutputKindUnit *unit : outputKinds())
+        if (const KindOption *priority = kindOption(unit->name, "priority"))
+            return static_cast<int>(priority->fallback);
+    return 0;
+}
 
 const KindForm &kindForm(std::string_view kind)
 {
@@ -53,7 +60,8 @@ std::string settingText(const FormValues &values)
         text += "@" + std::to_string(values.universe);
     if (form.interface && !values.interface.empty())
         text += ",if=" + values.interface;
-    if (form.topPriority >= 0 && values.priority != OutputConfig {}.priority)
+    if (const KindOption *priority = kindOption(form.kind, "priority");
+        priority && values.priority != priority->fallback)
         text += ",priority=" + std::to_string(values.priority);
     return text;
 }
@@ -78,7 +86,7 @@ FormValues formValues(const OutputConfig &config)
         .device = config.device,
         .port = form.port && config.port != form.port ? config.port : uint16_t(0),
         .universe = form.number.empty() ? form.first : config.universe,
-        .priority = config.priority };
+        .priority = kindOption(form.kind, "priority") ? config.priority : defaultPriority() };
     const bool artNetHere
         = form.kind == "artnet" && config.host == "127.0.0.1" && config.interface.empty();
     const bool sacnGroup = form.kind == "sacn" && config.universe >= kSacnMinUniverse

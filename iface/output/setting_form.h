@@ -2,7 +2,7 @@
 // the setting text the fields make. The library parses that text; the form only writes it.
 #pragma once
 
-#include "output_config.h"
+#include "output_kind.h"
 
 #include <cstdint>
 #include <span>
@@ -19,7 +19,6 @@ struct KindForm
     std::string_view deviceHint; // what an empty device field means, or what it wants
     std::string_view number; // its caption, "&Port-address" or "U&niverse"; empty: it takes none
     int64_t lowest, highest, first; // the number's range and default
-    int topPriority; // the highest priority it takes, from 0; -1: none
     uint16_t port; // for a kind whose host may name a UDP port: the port otherwise; else 0
 };
 
@@ -28,13 +27,17 @@ std::span<const KindForm> kindForms();
 // The form of `kind`; an unknown one gets none's.
 const KindForm &kindForm(std::string_view kind);
 
+// The priority the form shows until one is chosen: the receivers' default, from the kind that
+// takes one. The window's one priority field serves every kind whose table has "priority".
+int defaultPriority();
+
 struct FormValues
 {
-    std::string kind = "artnet";
+    std::string kind { defaultOutputKind().name };
     std::string host, interface, device; // empty: left to the library
     uint16_t port = 0; // 0: the kind's own
     int64_t universe = 0;
-    int priority = OutputConfig {}.priority;
+    int priority = defaultPriority();
 };
 
 // KIND[:HOST[:PORT]|:DEVICE][@U][,if=IF][,priority=P], as far as the kind takes them; the

@@ -1,12 +1,14 @@
 // The one interface every DMX output implements; each kind's unit names the factory that opens it.
 #pragma once
 
+#include "dashard.h"
+
 #include <cstdint>
 #include <span>
 
 namespace das {
 
-inline constexpr int kFrameSize = 512;
+inline constexpr int kFrameSize = DAS_FRAME_SIZE;
 using Frame = std::span<const uint8_t, kFrameSize>;
 
 // An open output. Created by its kind's factory on command 1, destroyed on command 2 or on the

@@ -1,6 +1,7 @@
 // The report's lines, worded once for brivane-check and the output window alike.
 #include "check_report.h"
 
+#include "dashard.h"
 #include "output_kind.h"
 
 #include <algorithm>
@@ -41,8 +42,8 @@ bool reportCheck(const std::optional<OutputConfig> &config, std::string why, con
         opens = unit.check(*config, say, why);
     }
     say("Result",
-        opens ? "the interface button would open this output (\"DAS OK\")"
-              : "the interface button would show \"DAS NG\": " + why);
+        opens ? "the interface button would open this output (\"" DAS_CAPTION_OK "\")"
+              : "the interface button would show \"" DAS_CAPTION_NG "\": " + why);
     return opens;
 }
 

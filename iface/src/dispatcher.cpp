@@ -29,7 +29,7 @@ std::string describe(const OutputSetting &setting)
     case SettingSource::Default:
         break;
     }
-    return "\"artnet\" (the default)";
+    return "\"" + std::string(defaultOutputKind().name) + "\" (the default)";
 }
 
 } // namespace

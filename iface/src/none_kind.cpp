@@ -1,4 +1,5 @@
 // The none kind: no output at all, for a machine that should never drive lights.
+#include "dashard.h"
 #include "output_kind.h"
 
 namespace das {
@@ -22,7 +23,7 @@ std::unique_ptr<Backend> open(const OutputConfig &, std::string &why)
 
 std::string describe(const OutputConfig &)
 {
-    return "no output: the interface button always shows \"DAS NG\"";
+    return "no output: the interface button always shows \"" DAS_CAPTION_NG "\"";
 }
 
 bool check(const OutputConfig &, const Say &, std::string &why)
@@ -33,6 +34,7 @@ bool check(const OutputConfig &, const Say &, std::string &why)
 
 } // namespace
 
-extern const OutputKindUnit kNoneKind = { "none", "none", parse, open, describe, check, nullptr };
+extern const OutputKindUnit kNoneKind
+    = { "none", "none", parse, open, describe, check, nullptr, {} };
 
 } // namespace das

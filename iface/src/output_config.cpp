@@ -1,6 +1,8 @@
-// The pieces every kind's parser reads its setting with, each with a reason for every way the text
-// can be wrong.
+// The setting's text into a config: the kind named first, then that kind's own parser, which reads
+// its pieces with the helpers here, each with a reason for every way the text can be wrong.
 #include "output_config.h"
+
+#include "output_kind.h"
 
 #include <arpa/inet.h>
 #include <charconv>
@@ -62,6 +64,26 @@ bool parseHost(std::string_view text, std::string &host, std::string &why)
         return false;
     }
     return true;
+}
+
+std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why)
+{
+    if (text.empty())
+        text = defaultOutputKind().name;
+    const auto nameEnd = text.find_first_of(":@,");
+    const std::string_view name = text.substr(0, nameEnd);
+    const std::string_view rest
+        = nameEnd == std::string_view::npos ? std::string_view {} : text.substr(nameEnd);
+    for (const OutputKindUnit *unit : outputKinds()) {
+        if (unit->name != name)
+            continue;
+        auto config = unit->parse(rest, why);
+        if (config)
+            config->kind = name;
+        return config;
+    }
+    why = "unknown output kind \"" + std::string(name) + "\"";
+    return std::nullopt;
 }
 
 } // namespace das

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,7 @@ struct OutputConfig
     // artnet, sacn: the network interface frames leave by, a name or one of its IPv4 addresses;
     // empty lets the routing table choose
     std::string interface;
-    int priority = 100; // sacn: 0-200, as receivers merge sources
+    int priority = 0; // sacn: as receivers merge sources (its range and default: the sACN kind)
 };
 
 // The kinds' parsers' shared parts. A strict decimal (digits only, at most ten) between `low` and
@@ -30,5 +31,10 @@ bool parseNumber(std::string_view what, std::string_view text, int64_t low, int6
     int64_t &value, std::string &why);
 // A dotted IPv4 address, never a name: a lookup could block the caller for seconds.
 bool parseHost(std::string_view text, std::string &host, std::string &why);
+
+// Parses KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...] by the kind's own parser. Empty text means
+// the default kind with its defaults (Art-Net to 127.0.0.1, port-address 0). On a malformed
+// value returns nullopt and says what is wrong in `why`.
+std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
 
 } // namespace das

@@ -19,6 +19,16 @@ namespace das {
 // One line of brivane-check's report: a label ("Device", "Route") and its text.
 using Say = std::function<void(const std::string &label, const std::string &text)>;
 
+// A number a kind takes as ",NAME=N" after its target: one row of its table, which its parser
+// checks against and the output window offers.
+struct KindOption
+{
+    std::string_view name; // before the '='
+    int64_t lowest, highest; // the range it takes
+    int64_t fallback; // its value when the setting names none
+    int OutputConfig::*field; // where its value goes
+};
+
 struct OutputKindUnit
 {
     std::string_view name; // as the setting begins
@@ -39,6 +49,8 @@ struct OutputKindUnit
     // kind, else null. Says what it finds; returns how many answered, or -1 when it warned.
     // Null for a kind with nothing to look for.
     int (*scan)(const OutputConfig *inForce, const Say &say);
+    // The numbered options it takes, in the order its form shows them.
+    std::span<const KindOption> options;
 };
 
 // Every kind, in the order messages list them.
@@ -46,10 +58,11 @@ std::span<const OutputKindUnit *const> outputKinds();
 // The kind that parsed `config`.
 const OutputKindUnit &outputKind(const OutputConfig &config);
 
-// Parses KIND[:TARGET][@UNIVERSE][,OPTION=VALUE...] by the kind's own parser. Empty text means
-// the default output (Art-Net to 127.0.0.1, port-address 0). On a malformed value returns
-// nullopt and says what is wrong in `why`.
-std::optional<OutputConfig> parseOutputConfig(std::string_view text, std::string &why);
+// The option `name` of the kind named `kind`, or null when that kind takes none by that name.
+const KindOption *kindOption(std::string_view kind, std::string_view name);
+
+// The kind an empty setting means.
+const OutputKindUnit &defaultOutputKind();
 
 // The accepted forms, for messages: each kind's form, " | " between.
 std::string outputForms();

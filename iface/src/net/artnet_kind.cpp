@@ -6,7 +6,7 @@ namespace das {
 
 namespace {
 
-constexpr NetworkForm kForm { "artnet", kArtNetPort, true, 0, kArtNetMaxPortAddress, -1 };
+constexpr NetworkForm kForm { "artnet", kArtNetPort, true, 0, kArtNetMaxPortAddress, {} };
 
 // Without a host: this machine, unless an interface is named, whose network's broadcast address
 // the output finds when it opens.
@@ -35,6 +35,6 @@ int scan(const OutputConfig *inForce, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kArtNetKind = { "artnet", "artnet[:HOST[:PORT]][@U][,if=IF]", parse,
-    openArtNet, describe, checkNetwork, scan };
+    openArtNet, describe, checkNetwork, scan, {} };
 
 } // namespace das

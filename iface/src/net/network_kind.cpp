@@ -11,12 +11,32 @@ namespace das {
 
 namespace {
 
-// The options after the first comma of a network output: if=INTERFACE, and where the form takes
-// it priority=P. Each at most once, none empty: a comma too many is a typing slip to show.
+// The kinds whose tables take an option called `name`, for the message of a kind that does not.
+std::string kindsTaking(std::string_view name)
+{
+    std::string kinds;
+    for (const OutputKindUnit *unit : outputKinds())
+        for (const KindOption &option : unit->options)
+            if (option.name == name)
+                kinds += (kinds.empty() ? "" : ", ") + std::string(unit->name);
+    return kinds;
+}
+
+const KindOption *optionNamed(const NetworkForm &form, std::string_view name)
+{
+    for (const KindOption &option : form.options)
+        if (option.name == name)
+            return &option;
+    return nullptr;
+}
+
+// The options after the first comma of a network output: if=INTERFACE, which every network kind
+// takes, and the numbers of the form's table. Each at most once, none empty: a comma too many is
+// a typing slip to show.
 bool parseOptions(
     const NetworkForm &form, std::string_view options, OutputConfig &config, std::string &why)
 {
-    bool seenInterface = false, seenPriority = false;
+    std::string given = ","; // the names read so far, each followed by a comma
     for (bool more = true; more;) {
         const auto comma = options.find(',');
         const std::string_view option = options.substr(0, comma);
@@ -30,8 +50,12 @@ bool parseOptions(
         const std::string_view name = option.substr(0, equals);
         const std::string_view value
             = equals == std::string_view::npos ? std::string_view {} : option.substr(equals + 1);
-        if (name == "if" && !seenInterface) {
-            seenInterface = true;
+        const KindOption *number = optionNamed(form, name);
+        if ((name == "if" || number) && given.find("," + std::string(name) + ",") != std::string::npos) {
+            why = "option \"" + std::string(name) + "\" given twice";
+            return false;
+        }
+        if (name == "if") {
             // An interface name as the kernel allows it, or an IPv4 address.
             if (value.empty() || value.size() >= IFNAMSIZ
                 || value.find_first_of("/: \t") != std::string_view::npos) {
@@ -39,26 +63,19 @@ bool parseOptions(
                 return false;
             }
             config.interface.assign(value);
-        } else if (name == "priority" && form.topPriority >= 0 && !seenPriority) {
-            seenPriority = true;
-            int64_t priority = 0;
-            if (!parseNumber("priority", value, 0, form.topPriority, priority, why))
+        } else if (number) {
+            int64_t parsed = 0;
+            if (!parseNumber(number->name, value, number->lowest, number->highest, parsed, why))
                 return false;
-            config.priority = static_cast<int>(priority);
-        } else if (name == "if" || (name == "priority" && form.topPriority >= 0)) {
-            why = "option \"" + std::string(name) + "\" given twice";
-            return false;
-        } else if (name == "priority") {
-            std::string kinds; // those whose form takes it
-            for (const OutputKindUnit *unit : outputKinds())
-                if (unit->form.find(",priority=") != std::string_view::npos)
-                    kinds += (kinds.empty() ? "" : ", ") + std::string(unit->name);
-            why = "option \"priority\" is for " + kinds + " only";
+            config.*number->field = static_cast<int>(parsed);
+        } else if (const std::string kinds = kindsTaking(name); !kinds.empty()) {
+            why = "option \"" + std::string(name) + "\" is for " + kinds + " only";
             return false;
         } else {
             why = "unknown option \"" + std::string(option) + "\"";
             return false;
         }
+        given += std::string(name) + ",";
     }
     return true;
 }
@@ -71,6 +88,8 @@ std::optional<OutputConfig> parseNetwork(
     OutputConfig config;
     config.port = form.port;
     config.universe = form.firstUniverse;
+    for (const KindOption &option : form.options)
+        config.*option.field = static_cast<int>(option.fallback);
 
     if (auto comma = rest.find(','); comma != std::string_view::npos) {
         if (!parseOptions(form, rest.substr(comma + 1), config, why))

@@ -18,10 +18,10 @@ struct NetworkForm
     uint16_t port; // the UDP port frames go to unless the setting names one
     bool portGiven; // whether ":PORT" may follow the host
     int64_t firstUniverse, lastUniverse; // the first is the default
-    int topPriority; // the highest ",priority=P" takes, from 0; -1: the kind takes none
+    std::span<const KindOption> options; // the numbers it takes beside if=INTERFACE
 };
 
-// [:HOST[:PORT]][@U][,if=INTERFACE][,priority=P] after the name, as far as `form` allows, into a
+// [:HOST[:PORT]][@U][,if=INTERFACE][,OPTION=N...] after the name, as far as `form` allows, into a
 // config with the port and universe resolved; the host stays empty when the setting gives none.
 std::optional<OutputConfig> parseNetwork(
     const NetworkForm &form, std::string_view rest, std::string &why);

@@ -7,8 +7,13 @@ namespace das {
 
 namespace {
 
+// Receivers merge sources by priority; one left at the default merges with the others there.
+constexpr KindOption kOptions[] = {
+    { "priority", 0, kSacnMaxPriority, kSacnDefaultPriority, &OutputConfig::priority },
+};
+
 constexpr NetworkForm kForm { "sacn", kSacnPort, false, kSacnMinUniverse, kSacnMaxUniverse,
-    kSacnMaxPriority };
+    kOptions };
 
 std::string groupOf(const OutputConfig &config)
 {
@@ -44,6 +49,6 @@ int scan(const OutputConfig *inForce, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kSacnKind = { "sacn", "sacn[:HOST][@U][,if=IF][,priority=P]", parse,
-    openSacn, describe, checkNetwork, scan };
+    openSacn, describe, checkNetwork, scan, kOptions };
 
 } // namespace das

@@ -42,6 +42,6 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 } // namespace
 
 extern const OutputKindUnit kOlaKind
-    = { "ola", "ola[@U]", parse, openOla, describe, check, nullptr };
+    = { "ola", "ola[@U]", parse, openOla, describe, check, nullptr, {} };
 
 } // namespace das

@@ -33,6 +33,6 @@ bool check(const OutputConfig &config, const Say &say, std::string &why)
 } // namespace
 
 extern const OutputKindUnit kOpenDmxKind
-    = { "opendmx", "opendmx:DEVICE", parse, openOpenDmx, describe, check, nullptr };
+    = { "opendmx", "opendmx:DEVICE", parse, openOpenDmx, describe, check, nullptr, {} };
 
 } // namespace das

@@ -95,6 +95,6 @@ int scan(const OutputConfig *, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kUsbProKind
-    = { "usbpro", "usbpro[:DEVICE]", parse, openUsbPro, describe, check, scan };
+    = { "usbpro", "usbpro[:DEVICE]", parse, openUsbPro, describe, check, scan, {} };
 
 } // namespace das
