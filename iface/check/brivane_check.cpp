@@ -17,8 +17,12 @@ constexpr const char *kUsage = R"(Usage: brivane-check [--scan] [--wait]
 
 Says which DMX output the Brivane console would drive, where that setting comes from
 (DASHARD_OUTPUT, a settings file and line, or the default), and checks it without sending
-a DMX frame: a serial device's presence and access, whether a USB Pro widget answers, whether
-olad has the universe, the interface and local address Art-Net or sACN frames would leave from.
+a DMX frame. What it checks, by the setting's kind:
+  artnet, sacn  the interface and address frames would leave from, and its link
+  usbpro        the device's presence and access, and whether a widget answers
+  opendmx       the device's presence and access
+  ola           whether olad runs and has the universe
+  none          nothing: the setting turns the output off
 
   --scan    list every USB serial device, asking those that say they are DMX interfaces
             whether they are DMX USB Pro widgets;
