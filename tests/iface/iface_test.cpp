@@ -5,7 +5,7 @@
 #include "net_support.h"
 #include "private_ns.h"
 #include "serial/opendmx_output.h"
-#include "serial/usbpro_probe.h"
+#include "serial/usb_serial.h"
 #include "shell.h"
 #include "temp_folder.h"
 

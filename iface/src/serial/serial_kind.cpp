@@ -49,4 +49,12 @@ bool deviceUsable(const std::string &path, std::string &why)
     return true;
 }
 
+std::string notAskedText(const std::string &device)
+{
+    return device
+        + ": USB serial adapter, not asked (it may be another kind of device); if it is "
+          "a DMX interface, set usbpro:"
+        + device + " or opendmx:" + device;
+}
+
 } // namespace das
