@@ -5,7 +5,7 @@
 #include "net_support.h"
 #include "private_ns.h"
 #include "serial/opendmx_output.h"
-#include "serial/usbpro_probe.h"
+#include "serial/usb_serial.h"
 #include "shell.h"
 #include "temp_folder.h"
 
@@ -455,7 +455,10 @@ TEST(Outputs, UsbProDetectionUsesTheFirstWidgetThatAnswersAndLeavesTheRestAlone)
             EXPECT_LT(read(opens, events, sizeof events), 0) << "a device that says no DMX opened";
             close(open(devices.back().path.c_str(), O_RDONLY | O_NOCTTY));
             EXPECT_GT(read(opens, events, sizeof events), 0);
-            EXPECT_NE(scan.find("A50285BI-if00-port0: USB serial adapter, not asked"), scan.npos);
+            const std::string ftdi = "/dev/serial/by-id/" + roles.back().substr(4);
+            EXPECT_NE(scan.find(ftdi + ": USB serial adapter, not asked (it may be another kind of "
+                "device); if it is a DMX interface, set usbpro:" + ftdi + " or opendmx:" + ftdi),
+                scan.npos) << scan;
             close(opens);
         });
     }

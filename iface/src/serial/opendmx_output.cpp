@@ -7,9 +7,9 @@
 #include "serial/opendmx_output.h"
 
 #include "dashard.h"
+#include "serial/dmx_line.h"
 #include "serial/serial_kind.h"
 #include "serial/serial_port.h"
-#include "serial/termios2.h"
 
 #include <algorithm>
 #include <array>

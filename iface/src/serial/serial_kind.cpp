@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace das {
 
@@ -47,6 +48,21 @@ bool deviceUsable(const std::string &path, std::string &why)
         return false;
     }
     return true;
+}
+
+// The serial kinds are those whose form takes a DEVICE, so a new one is named here too.
+std::string notAskedText(const std::string &device)
+{
+    std::vector<std::string> settings;
+    for (const OutputKindUnit *kind : outputKinds())
+        if (kind->form.find(":DEVICE") != std::string_view::npos)
+            settings.push_back(std::string(kind->name) + ":" + device);
+    std::string text = device
+        + ": USB serial adapter, not asked (it may be another kind of device); if it is a DMX "
+          "interface, set ";
+    for (size_t i = 0; i < settings.size(); ++i)
+        text += (i == 0 ? "" : i + 1 < settings.size() ? ", " : " or ") + settings[i];
+    return text;
 }
 
 } // namespace das

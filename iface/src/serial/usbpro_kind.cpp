@@ -1,5 +1,6 @@
 // The DMX USB Pro kind: a widget on a serial device, named or found by asking the candidates.
 #include "serial/serial_kind.h"
+#include "serial/usb_serial.h"
 #include "serial/usbpro_probe.h"
 
 #include <cstdio>

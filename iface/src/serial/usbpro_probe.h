@@ -1,8 +1,9 @@
-// Finding DMX USB Pro widgets: which serial devices may be one, and asking them all at once
-// for their serial number and parameters. Used by the usbpro output and by brivane-check.
+// Asking DMX USB Pro widgets: which serial devices may be one, and asking them all at once for
+// their serial number and parameters. Used by the usbpro output and by brivane-check.
 #pragma once
 
 #include "serial/serial_port.h" // heldByAnotherProgram
+#include "serial/usb_serial.h"
 
 #include <chrono>
 #include <cstdint>
@@ -15,30 +16,8 @@ namespace das {
 // How long a widget has to answer the two requests, at an open and in brivane-check alike.
 inline constexpr std::chrono::milliseconds kWidgetAnswerWait { 500 };
 
-// Where the device nodes and the kernel's device folders are: a test points them elsewhere.
-struct DeviceRoots
-{
-    std::string dev = "/dev", sys = "/sys";
-};
-
-// The USB serial devices, found without opening any: the entries of DEV/serial/by-id by name,
-// or where that folder does not exist DEV/ttyUSB* by number.
-struct UsbSerialDevices
-{
-    // Those that say they are DMX interfaces, in the order they are tried: ENTTEC or DMX (any
-    // case) in the by-id name, or in the USB manufacturer or product string the kernel shows.
-    std::vector<std::string> dmx;
-    // The rest, never opened: a generic USB serial adapter (an FTDI cable, an FTDI-based
-    // microcontroller board) could be anything, and opening it raises DTR, which resets a board.
-    std::vector<std::string> others;
-};
-UsbSerialDevices findUsbSerialDevices(const DeviceRoots &roots = {});
-
 // What auto-detection tries: findUsbSerialDevices().dmx.
 std::vector<std::string> usbProCandidates(const DeviceRoots &roots = {});
-
-// One line on a device auto-detection leaves alone, and the setting that would use it.
-std::string notAskedText(const std::string &device);
 
 struct WidgetReply
 {

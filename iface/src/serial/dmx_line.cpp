@@ -1,6 +1,6 @@
 // The DMX512 line setting. 250 000 is no standard rate, so it goes to the kernel as an explicit
 // speed (BOTHER); the kernel's termios header cannot share a file with <termios.h>.
-#include "serial/termios2.h"
+#include "serial/dmx_line.h"
 
 #include <asm/termbits.h>
 #include <cerrno>
