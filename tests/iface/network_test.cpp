@@ -6,7 +6,7 @@
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
 #include "net/network_kind.h"
-#include "net/udp_output.h"
+#include "net/udp_sender.h"
 #include "net_support.h"
 #include "output_kind.h"
 #include "private_ns.h"

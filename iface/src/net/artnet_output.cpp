@@ -1,7 +1,7 @@
 // The Art-Net output: one ArtDmx per command 4 to a unicast or directed-broadcast address.
 #include "encode/artnet.h"
 #include "net/network_kind.h"
-#include "net/udp_output.h"
+#include "net/udp_sender.h"
 
 namespace das {
 

@@ -5,7 +5,7 @@
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
 #include "net/network_kind.h"
-#include "net/udp_output.h"
+#include "net/udp_sender.h"
 
 #include <algorithm>
 #include <cerrno>
