@@ -5,6 +5,9 @@
 #include "output_kind.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace das {
 
@@ -63,6 +66,18 @@ bool reportScan(const OutputConfig *inForce, const ReportLine &out)
         found += std::max(answered, 0);
     }
     return found > 0 && !warned;
+}
+
+unsigned askingUser()
+{
+    std::string why;
+    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
+        int64_t uid = 0;
+        if (const char *value = std::getenv(name);
+            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
+            return static_cast<unsigned>(uid);
+    }
+    return ::getuid();
 }
 
 } // namespace das

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "encode/sacn.h"
-#include "net/net_path.h"
+#include "net/net_route.h"
 
 #include <chrono>
 #include <optional>

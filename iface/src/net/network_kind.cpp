@@ -1,8 +1,9 @@
 // The Art-Net and sACN kinds' shared part.
 #include "net/network_kind.h"
 
-#include "net/net_path.h"
+#include "check_report.h"
 #include "net/net_route.h"
+#include "net/way_out_record.h"
 
 #include <net/if.h>
 #include <netinet/in.h>
@@ -149,7 +150,8 @@ bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
     // Beside a console whose output opened by another way: the device it sent by has gone, and
     // the table now sends elsewhere (Wi-Fi's default route), where no node is.
     const NetPath &path = target.path;
-    if (RecordedWay console; !path.pinned() && recordedWayOut(target.host, target.port, console)
+    if (RecordedWay console; !path.pinned()
+        && recordedWayOut(target.host, target.port, askingUser(), console)
         && console.way != WayOut { path.via.index, path.source }) {
         why = "the console's output opened by " + console.name + " from "
             + ipv4Text(console.way.source) + " (adapter out or taken down?)";

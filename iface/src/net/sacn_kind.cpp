@@ -1,6 +1,6 @@
 // The sACN (E1.31) kind: to a universe's multicast group or one receiver.
+#include "check_report.h"
 #include "encode/sacn.h"
-#include "net/net_route.h"
 #include "net/network_kind.h"
 
 namespace das {

@@ -4,6 +4,7 @@
 
 #include "dashard.h"
 #include "diagnostic.h"
+#include "net/way_out_record.h"
 
 #include <cerrno>
 #include <cstring>
