@@ -5,7 +5,7 @@
 #include "encode/artnet.h"
 #include "encode/sacn.h"
 #include "encode/wire_text.h"
-#include "net/network_kind.h"
+#include "net/sacn_cid.h"
 #include "net/udp_sender.h"
 #include "net_support.h"
 #include "output_kind.h"

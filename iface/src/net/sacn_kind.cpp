@@ -2,6 +2,7 @@
 #include "check_report.h"
 #include "encode/sacn.h"
 #include "net/network_kind.h"
+#include "net/sacn_cid.h"
 
 namespace das {
 
