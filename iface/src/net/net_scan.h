@@ -49,8 +49,4 @@ struct ScanStream
 ScanReport scanNetwork(
     const NetTarget &target, const ScanStream &stream, std::chrono::milliseconds wait);
 
-// The program that holds local UDP `port` ("olad (pid 812)"), "another program" when it cannot
-// be told, or empty when the port is free.
-std::string udpPortHolder(uint16_t port);
-
 } // namespace das
