@@ -1,6 +1,8 @@
 // The Art-Net kind: ArtDmx over UDP to a node or a broadcast address.
 #include "encode/artnet.h"
+#include "net/network_check.h"
 #include "net/network_kind.h"
+#include "net/network_outputs.h"
 
 namespace das {
 

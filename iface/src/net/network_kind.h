@@ -1,8 +1,6 @@
-// What the Art-Net and sACN kinds share: the setting's target and options, the destination in
-// words, the check of the way out, the scan of the network, and the outputs' factories.
+// What the Art-Net and sACN kinds' parsers share: the setting's target and options.
 #pragma once
 
-#include "net/net_scan.h"
 #include "output_kind.h"
 
 #include <optional>
@@ -23,18 +21,5 @@ struct NetworkForm
 // config with the port and universe resolved; the host stays empty when the setting gives none.
 std::optional<OutputConfig> parseNetwork(
     const NetworkForm &form, std::string_view rest, std::string &why);
-
-// "10.0.0.255" or "the broadcast address of eth1": where the frames of `config` go, known without
-// the interface (the check says what is wrong with it).
-std::string destinationText(const OutputConfig &config);
-
-// Opens the socket, which sends nothing, and says which interface and address frames leave by.
-bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why);
-
-// The network side of brivane-check --scan for `config` in force, which streams `stream`.
-int scanNetworkKind(const OutputConfig &config, const ScanStream &stream, const Say &say);
-
-std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why);
-std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why);
 
 } // namespace das

@@ -1,7 +1,9 @@
 // The sACN (E1.31) kind: to a universe's multicast group or one receiver.
 #include "check_report.h"
 #include "encode/sacn.h"
+#include "net/network_check.h"
 #include "net/network_kind.h"
+#include "net/network_outputs.h"
 #include "net/sacn_cid.h"
 
 namespace das {

@@ -2,7 +2,8 @@
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
 #include "encode/sacn.h"
-#include "net/network_kind.h"
+#include "net/net_route.h"
+#include "net/network_outputs.h"
 #include "net/sacn_cid.h"
 #include "net/udp_sender.h"
 
@@ -99,6 +100,11 @@ std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
     NetTarget to;
     if (!resolveNetTarget(config.host, config.port, config.interface, to, why))
         return nullptr;
+    return openSacn(config, to, why);
+}
+
+std::unique_ptr<Backend> openSacn(const OutputConfig &config, const NetTarget &to, std::string &why)
+{
     if (const std::string network = broadcastOf(to.host); !network.empty()) {
         why = ipv4Text(to.host) + " is the broadcast address of " + network
             + ": sACN goes to a universe's multicast group (no host) or to one receiver";
