@@ -41,8 +41,12 @@ bool reportCheck(const std::optional<OutputConfig> &config, std::string why, con
     bool opens = false;
     if (config) {
         const OutputKindUnit &unit = outputKind(*config);
-        say("Output", unit.describe(*config));
-        opens = unit.check(*config, say, why);
+        if (unit.report) {
+            opens = unit.report(*config, say, why);
+        } else {
+            say("Output", unit.describe(*config));
+            opens = unit.check(*config, say, why);
+        }
     }
     say("Result",
         opens ? "the interface button would open this output (\"" DAS_CAPTION_OK "\")"

@@ -1,5 +1,5 @@
-// The network kinds' check and scan: the target resolved, the way out said and compared with a
-// running console's, and the scan's report passed on line by line.
+// The network kinds' check and scan: the target resolved once for all that is said of it, the way
+// out said and compared with a running console's, and the scan's report passed on line by line.
 #include "net/network_check.h"
 
 #include "check_report.h"
@@ -10,20 +10,37 @@
 
 namespace das {
 
-std::string destinationText(const OutputConfig &config)
+namespace {
+
+// Where a setting's frames go and by which way, found once for all that is said of it.
+struct Resolved
 {
-    NetTarget target;
-    std::string why;
-    return resolveNetTarget(config.host, config.port, config.interface, target, why)
-        ? ipv4Text(target.host)
+    bool found = false;
+    NetTarget target; // not found, but without a link: the way out it would take
+    std::string why; // not found: why
+};
+
+Resolved resolve(const OutputConfig &config)
+{
+    Resolved resolved;
+    resolved.found = resolveNetTarget(
+        config.host, config.port, config.interface, resolved.target, resolved.why);
+    return resolved;
+}
+
+std::string destinationOf(const OutputConfig &config, const Resolved &resolved)
+{
+    return resolved.found      ? ipv4Text(resolved.target.host)
         : !config.host.empty() ? config.host
                                : "the broadcast address of " + config.interface;
 }
 
-bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
+bool checkResolved(const OutputConfig &config, const Resolved &resolved, OpenNetTarget open,
+    const Say &say, std::string &why)
 {
-    NetTarget target;
-    if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
+    const NetTarget &target = resolved.target;
+    if (!resolved.found) {
+        why = resolved.why;
         if (lacksLink(target.path.via))
             say("Route", "frames would leave " + describePath(target.path) + ", but " + why);
         return false;
@@ -52,7 +69,27 @@ bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
                 + "): frames reach it only if it is on that cable");
     // Opening a network output only makes its socket; the goodbye packets of a close are sent
     // by stop(), which is never called here.
-    return outputKind(config).open(config, why) != nullptr;
+    return open(config, target, why) != nullptr;
+}
+
+} // namespace
+
+std::string destinationText(const OutputConfig &config)
+{
+    return destinationOf(config, resolve(config));
+}
+
+bool checkNetwork(const OutputConfig &config, OpenNetTarget open, const Say &say, std::string &why)
+{
+    return checkResolved(config, resolve(config), open, say, why);
+}
+
+bool reportNetwork(const OutputConfig &config, DescribeNetwork describe, OpenNetTarget open,
+    const Say &say, std::string &why)
+{
+    const Resolved resolved = resolve(config);
+    say("Output", describe(config, destinationOf(config, resolved)));
+    return checkResolved(config, resolved, open, say, why);
 }
 
 int scanNetworkKind(const OutputConfig &config, const ScanStream &stream, const Say &say)
