@@ -4,6 +4,7 @@
 #include "output_kind.h"
 
 #include <optional>
+#include <span>
 
 namespace das {
 
