@@ -5,7 +5,7 @@
 #include "dashard.h"
 #include "encode/artnet.h"
 #include "encode/sacn.h"
-#include "net/net_route.h"
+#include "net/routing_table.h"
 
 #include <arpa/inet.h>
 #include <array>

@@ -3,7 +3,7 @@
 // and this machine itself (Art-Net to 127.0.0.1).
 #pragma once
 
-#include "net/net_path.h"
+#include "net/net_interfaces.h"
 #include "serial/usbpro_probe.h"
 
 #include <string>

@@ -3,7 +3,7 @@
 
 #include "encode/artnet.h"
 #include "encode/sacn.h"
-#include "net/net_path.h"
+#include "net/net_interfaces.h"
 #include "output_kind.h"
 
 #include <limits>

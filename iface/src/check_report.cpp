@@ -5,6 +5,9 @@
 #include "output_kind.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace das {
 
@@ -38,8 +41,12 @@ bool reportCheck(const std::optional<OutputConfig> &config, std::string why, con
     bool opens = false;
     if (config) {
         const OutputKindUnit &unit = outputKind(*config);
-        say("Output", unit.describe(*config));
-        opens = unit.check(*config, say, why);
+        if (unit.report) {
+            opens = unit.report(*config, say, why);
+        } else {
+            say("Output", unit.describe(*config));
+            opens = unit.check(*config, say, why);
+        }
     }
     say("Result",
         opens ? "the interface button would open this output (\"" DAS_CAPTION_OK "\")"
@@ -63,6 +70,18 @@ bool reportScan(const OutputConfig *inForce, const ReportLine &out)
         found += std::max(answered, 0);
     }
     return found > 0 && !warned;
+}
+
+unsigned askingUser()
+{
+    std::string why;
+    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
+        int64_t uid = 0;
+        if (const char *value = std::getenv(name);
+            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
+            return static_cast<unsigned>(uid);
+    }
+    return ::getuid();
 }
 
 } // namespace das

@@ -29,4 +29,8 @@ bool reportCheck(const std::optional<OutputConfig> &config, std::string why, con
 // answered and nothing was warned of.
 bool reportScan(const OutputConfig *inForce, const ReportLine &out);
 
+// The user a check or scan is made for, whose console it looks beside: the one who ran sudo or
+// pkexec (SUDO_UID, PKEXEC_UID), else this one.
+unsigned askingUser();
+
 } // namespace das

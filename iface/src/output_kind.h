@@ -51,6 +51,10 @@ struct OutputKindUnit
     int (*scan)(const OutputConfig *inForce, const Say &say);
     // The numbered options it takes, in the order its form shows them.
     std::span<const KindOption> options;
+    // brivane-check's Output line and check at once, for a kind whose description rests on what
+    // its check finds (where a network kind's frames go), so that the two are found once. Null:
+    // describe, then check.
+    bool (*report)(const OutputConfig &config, const Say &say, std::string &why) = nullptr;
 };
 
 // Every kind, in the order messages list them.

@@ -1,8 +1,9 @@
 // libdashard as its users meet it, then its outputs against UDP receivers and pseudo-terminals.
 #include "das_client.h"
 #include "encode/wire_text.h"
-#include "net/network_kind.h"
+#include "net/sacn_cid.h"
 #include "net_support.h"
+#include "output_kind.h"
 #include "private_ns.h"
 #include "serial/opendmx_output.h"
 #include "serial/usb_serial.h"

@@ -1,6 +1,8 @@
 // The Art-Net kind: ArtDmx over UDP to a node or a broadcast address.
 #include "encode/artnet.h"
+#include "net/network_check.h"
 #include "net/network_kind.h"
+#include "net/network_outputs.h"
 
 namespace das {
 
@@ -18,10 +20,25 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
     return config;
 }
 
+std::string describeTo(const OutputConfig &config, const std::string &destination)
+{
+    return "Art-Net to " + destination + ":" + std::to_string(config.port) + ", port-address "
+        + std::to_string(config.universe);
+}
+
 std::string describe(const OutputConfig &config)
 {
-    return "Art-Net to " + destinationText(config) + ":" + std::to_string(config.port)
-        + ", port-address " + std::to_string(config.universe);
+    return describeTo(config, destinationText(config));
+}
+
+bool check(const OutputConfig &config, const Say &say, std::string &why)
+{
+    return checkNetwork(config, openArtNet, say, why);
+}
+
+bool report(const OutputConfig &config, const Say &say, std::string &why)
+{
+    return reportNetwork(config, describeTo, openArtNet, say, why);
 }
 
 int scan(const OutputConfig *inForce, const Say &say)
@@ -35,6 +52,6 @@ int scan(const OutputConfig *inForce, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kArtNetKind = { "artnet", "artnet[:HOST[:PORT]][@U][,if=IF]", parse,
-    openArtNet, describe, checkNetwork, scan, {} };
+    openArtNet, describe, check, scan, {}, report };
 
 } // namespace das

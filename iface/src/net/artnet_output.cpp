@@ -1,7 +1,8 @@
 // The Art-Net output: one ArtDmx per command 4 to a unicast or directed-broadcast address.
 #include "encode/artnet.h"
-#include "net/network_kind.h"
-#include "net/udp_output.h"
+#include "net/net_route.h"
+#include "net/network_outputs.h"
+#include "net/udp_sender.h"
 
 namespace das {
 
@@ -40,6 +41,12 @@ std::unique_ptr<Backend> openArtNet(const OutputConfig &config, std::string &why
     NetTarget to;
     if (!resolveNetTarget(config.host, config.port, config.interface, to, why))
         return nullptr;
+    return openArtNet(config, to, why);
+}
+
+std::unique_ptr<Backend> openArtNet(
+    const OutputConfig &config, const NetTarget &to, std::string &why)
+{
     auto output = std::make_unique<ArtNetOutput>(static_cast<uint16_t>(config.universe));
     // Broadcast is always allowed: whether HOST is a directed broadcast address depends on the
     // interfaces, and the user who names one means it.

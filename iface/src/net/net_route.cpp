@@ -1,187 +1,189 @@
-// Asking the routing table over netlink, and the record of the way an open output took.
+// Choosing the way out: asking the routing table, falling back on a probe socket or the only
+// interface there is; pinning a socket to the choice; and resolving a setting's target.
 #include "net/net_route.h"
 
-#include "output_config.h"
+#include "net/routing_table.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <linux/netlink.h>
-#include <linux/rtnetlink.h>
-#include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace das {
 
 namespace {
 
-// The record's folder: the session's runtime folder (a tmpfs of the user's own, gone at logout).
-std::string recordFolder(unsigned uid)
-{
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (uid == ::getuid() && runtime && *runtime)
-        return std::string(runtime) + "/brivane";
-    return "/run/user/" + std::to_string(uid) + "/brivane";
-}
+constexpr uint32_t kLimitedBroadcast = 0xffffffff;
 
-std::string recordFile(unsigned uid) { return recordFolder(uid) + "/way-out"; }
+// A probe socket that never sends: connect() asks the routing table, getsockname() gives the
+// local address it would use. 0 or the errno of the failing step.
+int probeRoute(const NetPath &path, uint32_t destination, uint16_t port, uint32_t &source)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    std::string unused;
+    sockaddr_in to { AF_INET, htons(port), { htonl(destination) }, {} };
+    sockaddr_in from {};
+    socklen_t size = sizeof from;
+    int error = 0;
+    if (!applyNetPath(fd, path, unused)
+        || ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0
+        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&from), &size) != 0)
+        error = errno;
+    ::close(fd);
+    source = ntohl(from.sin_addr.s_addr);
+    return error;
+}
 
 } // namespace
 
-unsigned askingUser()
+bool chooseNetPath(
+    const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path, std::string &why)
 {
-    std::string why;
-    for (const char *name : { "SUDO_UID", "PKEXEC_UID" }) {
-        int64_t uid = 0;
-        if (const char *value = std::getenv(name);
-            value && parseNumber(name, value, 0, UINT32_MAX, uid, why))
-            return static_cast<unsigned>(uid);
-    }
-    return ::getuid();
-}
-
-RouteAsker::RouteAsker()
-    : m_fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE))
-{
-    if (m_fd < 0)
-        m_error = errno;
-}
-
-RouteAsker::~RouteAsker()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-int RouteAsker::ask(uint32_t destination, WayOut &way)
-{
-    if (m_fd < 0)
-        return m_error;
-    struct
-    {
-        nlmsghdr header;
-        rtmsg route;
-        alignas(NLMSG_ALIGNTO) char destination[RTA_SPACE(sizeof(uint32_t))];
-    } request {};
-    request.header.nlmsg_len = sizeof request;
-    request.header.nlmsg_type = RTM_GETROUTE;
-    request.header.nlmsg_flags = NLM_F_REQUEST;
-    request.header.nlmsg_seq = ++m_sequence;
-    request.route.rtm_family = AF_INET;
-    request.route.rtm_dst_len = 32;
-    auto *attribute = reinterpret_cast<rtattr *>(request.destination);
-    attribute->rta_type = RTA_DST;
-    attribute->rta_len = RTA_LENGTH(sizeof(uint32_t));
-    const uint32_t to = htonl(destination);
-    std::memcpy(RTA_DATA(attribute), &to, sizeof to);
-    sockaddr_nl kernel {};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, &request, sizeof request, 0, reinterpret_cast<const sockaddr *>(&kernel),
-            sizeof kernel)
-        < 0)
-        return errno;
-    // The kernel answers while handling the request, so the answer is waiting already; one to an
-    // older request (none is ever left, but a socket is cheap to misread) is passed over.
-    alignas(nlmsghdr) char answer[1024];
-    for (;;) {
-        const ssize_t got = ::recv(m_fd, answer, sizeof answer, 0);
-        if (got < 0)
-            return errno == EAGAIN ? ETIMEDOUT : errno;
-        auto size = static_cast<unsigned>(got);
-        for (auto *message = reinterpret_cast<nlmsghdr *>(answer); NLMSG_OK(message, size);
-             message = NLMSG_NEXT(message, size)) {
-            if (message->nlmsg_seq != m_sequence)
-                continue;
-            if (message->nlmsg_type == NLMSG_ERROR) {
-                const int error = -static_cast<const nlmsgerr *>(NLMSG_DATA(message))->error;
-                return error ? error : ENODATA;
+    path = {};
+    const auto interfaces = netInterfaces();
+    // The device and the network the source address is on, for the link watch and the scan.
+    const auto settle = [&] {
+        for (const NetInterface &one : interfaces)
+            if (const NetAddress *network = one.find(path.source);
+                network && (path.pinned() ? one.index == path.via.index : one.up)) {
+                path.via = one;
+                path.broadcast = network->broadcast;
             }
-            if (message->nlmsg_type != RTM_NEWROUTE)
-                continue;
-            way = {};
-            auto *route = static_cast<rtmsg *>(NLMSG_DATA(message));
-            auto length = static_cast<unsigned>(RTM_PAYLOAD(message));
-            for (auto *each = RTM_RTA(route); RTA_OK(each, length); each = RTA_NEXT(each, length)) {
-                uint32_t value = 0;
-                if (RTA_PAYLOAD(each) >= sizeof value)
-                    std::memcpy(&value, RTA_DATA(each), sizeof value);
-                if (each->rta_type == RTA_OIF)
-                    way.index = value;
-                else if (each->rta_type == RTA_PREFSRC)
-                    way.source = ntohl(value);
-            }
-            return way.index ? 0 : ENODATA;
-        }
-    }
-}
-
-bool isRoutingAnswer(int error)
-{
-    switch (error) {
-    case ENETUNREACH:
-    case EHOSTUNREACH:
-    case ENETDOWN:
-    case EINVAL: // no usable source address for the destination
         return true;
-    default:
-        return false;
+    };
+    if (!wanted.empty()) {
+        if (!findInterface(wanted, path.via, path.source, why))
+            return false;
+        path.choice = NetPath::Choice::Named;
+        if (const int error = probeRoute(path, destination, port, path.source); error != 0) {
+            why = "no route to " + ipv4Text(destination) + " by " + path.via.name + " ("
+                + std::strerror(error) + "); there are: " + interfaceList(interfaces);
+            return false;
+        }
+        return settle();
     }
-}
-
-void recordWayOut(uint32_t destination, uint16_t port, const WayOut &way, const std::string &name)
-{
-    const std::string folder = recordFolder(::getuid());
-    ::mkdir(folder.c_str(), 0700);
-    // Written whole to a file of its own and renamed, so that a check never reads half of it.
-    const std::string file = recordFile(::getuid()), fresh = file + ".new";
-    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return;
-    char line[128];
-    const int size = std::snprintf(line, sizeof line, "%u %u %u %u %ld %.32s\n", destination, port,
-        way.index, way.source, static_cast<long>(::getpid()), name.c_str());
-    const bool written = size > 0 && ::write(fd, line, static_cast<size_t>(size)) == size;
-    ::close(fd);
-    if (!written || ::rename(fresh.c_str(), file.c_str()) != 0)
-        ::unlink(fresh.c_str());
-}
-
-void forgetWayOut()
-{
-    // Only this process's own record: another console's stays.
-    const std::string file = recordFile(::getuid());
-    if (FILE *in = std::fopen(file.c_str(), "re")) {
-        long pid = 0;
-        const bool read = std::fscanf(in, "%*u %*u %*u %*u %ld", &pid) == 1;
-        std::fclose(in);
-        if (read && pid == ::getpid())
-            ::unlink(file.c_str());
+    // By the routing table: the device and address the kernel names for the destination, which
+    // for one on this machine is lo, whatever device holds its address.
+    WayOut way;
+    int error = RouteAsker().ask(destination, way);
+    if (error == 0) {
+        for (const NetInterface &one : interfaces)
+            if (one.index == way.index)
+                path.via = one;
+        path.source = way.source;
+        if (const NetAddress *network = path.via.find(path.source))
+            path.broadcast = network->broadcast;
+        return true;
     }
+    // Where netlink is out of reach, a probe socket still tells the address, and so the device.
+    if (!isRoutingAnswer(error) && (error = probeRoute(path, destination, port, path.source)) == 0)
+        return settle();
+    // Linux sends multicast and limited broadcast by the routing table too; a lighting network
+    // with static addresses and no gateway has no route for them. With one interface linked to
+    // a network there is only one place they can be meant for.
+    if (isMulticast(destination) || destination == kLimitedBroadcast) {
+        int candidates = 0;
+        for (const NetInterface &one : interfaces)
+            if (one.running && !one.loopback && !one.addresses.empty())
+                ++candidates, path.via = one;
+        path.choice = NetPath::Choice::OnlyInterface;
+        if (candidates == 1 && probeRoute(path, destination, port, path.source) == 0)
+            return settle();
+        path = {};
+    }
+    why = "no route to " + ipv4Text(destination) + " (" + std::strerror(error)
+        + "): name the interface to use with \",if=NAME\"; there are: " + interfaceList(interfaces);
+    return false;
 }
 
-bool recordedWayOut(uint32_t destination, uint16_t port, RecordedWay &recorded)
+std::string describePath(const NetPath &path)
 {
-    FILE *in = std::fopen(recordFile(askingUser()).c_str(), "re");
-    if (!in)
+    std::string text = path.via.name.empty() ? "" : "by " + path.via.name + " ";
+    text += "from " + ipv4Text(path.source);
+    switch (path.choice) {
+    case NetPath::Choice::RoutingTable:
+        return text + " (as the routing table says)";
+    case NetPath::Choice::Named:
+        return text + " (the interface the setting names)";
+    case NetPath::Choice::OnlyInterface:
+        return text + " (no route, and the only interface up with a link)";
+    }
+    return text;
+}
+
+bool applyNetPath(int fd, const NetPath &path, std::string &why)
+{
+    if (!path.pinned())
+        return true;
+    const auto failed = [&](const char *step) {
+        why = std::string(step) + " " + path.via.name + ": " + std::strerror(errno);
         return false;
-    unsigned to = 0, toPort = 0;
-    long pid = 0;
-    char name[33] = {};
-    const bool read = std::fscanf(in, "%u %u %u %u %ld %32s", &to, &toPort, &recorded.way.index,
-                          &recorded.way.source, &pid, name)
-        == 6;
-    std::fclose(in);
-    recorded.name = name;
-    recorded.pid = static_cast<pid_t>(pid);
-    // A console that has ended left its record behind; a pid taken since by another program is
-    // too unlikely to guard against.
-    return read && to == destination && toPort == port && pid > 0
-        && (::kill(recorded.pid, 0) == 0 || errno == EPERM);
+    };
+    // Bound to the device, no datagram takes another way out, whatever the routing table says;
+    // bound to its address, the receivers see where the frames come from, and frames stop when
+    // the device loses it. The address is the setting's, else the one the kernel picks on the
+    // device for this destination (asked first with none bound).
+    if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, path.via.name.c_str(),
+            static_cast<socklen_t>(path.via.name.size()))
+        != 0)
+        return failed("cannot bind to");
+    sockaddr_in local { AF_INET, 0, { htonl(path.source) }, {} };
+    if (path.source != 0
+        && ::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+        return failed("cannot send from the address of");
+    const ip_mreqn multicast { {}, { htonl(path.source) }, static_cast<int>(path.via.index) };
+    if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &multicast, sizeof multicast) != 0)
+        return failed("cannot send multicast by");
+    return true;
+}
+
+bool resolveNetTarget(const std::string &host, uint16_t port, const std::string &interface,
+    NetTarget &target, std::string &why)
+{
+    target.port = port;
+    if (in_addr address {}; inet_pton(AF_INET, host.c_str(), &address) == 1) {
+        target.host = ntohl(address.s_addr);
+    } else {
+        // By a named interface but to no node: the network behind it, by broadcast; the
+        // one of the address named, as a guess between several would light the wrong rig.
+        NetInterface via;
+        uint32_t named = 0;
+        if (!findInterface(interface, via, named, why))
+            return false;
+        // Several addresses on one network are one network: its broadcast reaches them all.
+        const auto networks = std::count_if(via.addresses.begin(), via.addresses.end(),
+            [&](const NetAddress &one) { return firstOnItsNetwork(via, one); });
+        const NetAddress *network = named ? via.find(named)
+            : networks == 1               ? &via.addresses[0]
+                                          : nullptr;
+        if (!network) {
+            why = via.name + " is on several IPv4 networks (" + networkList(via)
+                + "): name the one to broadcast on by the address " + via.name + " has there,";
+            for (const NetAddress &one : via.addresses)
+                if (firstOnItsNetwork(via, one))
+                    why += (&one == &via.addresses[0] ? " if=" : " or if=") + ipv4Text(one.address);
+            return false;
+        }
+        if (network->broadcast == 0) {
+            why = via.name + "'s network " + networkText(*network)
+                + " has no broadcast address: name the node to send to (artnet:HOST@U)";
+            return false;
+        }
+        target.host = network->broadcast;
+    }
+    if (!chooseNetPath(interface, target.host, target.port, target.path, why))
+        return false;
+    if (!lacksLink(target.path.via))
+        return true;
+    why = noLinkText(target.path.via);
+    return false;
 }
 
 } // namespace das

@@ -1,64 +1,53 @@
-// The way out as the kernel would take it now: the device and source address for a destination,
-// asked of the routing table, and the way a running console's output opened by, kept for
-// brivane-check to compare with.
+// The way a network output's frames leave, decided once at open: by the routing table or pinned
+// to one interface, the socket made to keep to it, and where a setting's frames go.
 #pragma once
+
+#include "net/net_interfaces.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 namespace das {
 
-// The device (by index, which a rename keeps) and the local address a datagram leaves by.
-struct WayOut
+// How frames leave: by the routing table, or pinned to one interface (named in the setting, or
+// the only one there is when the table has no route). Pinned frames leave by that interface
+// alone, from its address.
+struct NetPath
 {
-    unsigned index = 0;
-    uint32_t source = 0; // host order
-    bool operator==(const WayOut &) const = default;
+    enum class Choice { RoutingTable, Named, OnlyInterface } choice = Choice::RoutingTable;
+    NetInterface via; // pinned: the interface; by the table: the one it picks, when known
+    uint32_t source = 0; // the local address frames leave from, host order
+    uint32_t broadcast = 0; // the broadcast address of the source's network, when known
+    bool pinned() const { return choice != Choice::RoutingTable; }
 };
 
-// Asks the kernel's routing table, as `ip route get` does, over a netlink socket kept open for the
-// asker's life: one request and its answer, no wait. Sends nothing on any network.
-class RouteAsker
+// Decides at open how frames to `destination`:`port` (host order) leave, `wanted` being the
+// setting's interface or empty. Sends nothing. On failure returns false with one line saying why
+// and listing the interfaces there are.
+bool chooseNetPath(const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path,
+    std::string &why);
+
+// "by eth1 from 10.0.0.5 (no route, and the only interface up with a link)", for messages.
+std::string describePath(const NetPath &path);
+
+// Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and source
+// address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to
+// the caller.
+bool applyNetPath(int fd, const NetPath &path, std::string &why);
+
+// Where a network output sends, and by which way.
+struct NetTarget
 {
-public:
-    RouteAsker();
-    RouteAsker(const RouteAsker &) = delete;
-    RouteAsker &operator=(const RouteAsker &) = delete;
-    ~RouteAsker();
-
-    // 0 with `way` filled in, or the errno the kernel answered (ENETUNREACH: no route), or that of
-    // the socket when the routing table cannot be asked at all (see `canAsk`).
-    int ask(uint32_t destination, WayOut &way);
-    bool canAsk() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-    int m_error = 0; // why there is no socket
-    uint32_t m_sequence = 0;
+    uint32_t host = 0; // host order
+    uint16_t port = 0;
+    NetPath path;
 };
 
-// Whether `error` from RouteAsker::ask is the routing table's answer, rather than the table
-// being out of reach.
-bool isRoutingAnswer(int error);
-
-// The way this process's network output opened by, to `destination`:`port`, for brivane-check
-// run beside the console: written at its first frame, removed at each close (kept when the
-// output stops by itself, so that a check made then still sees it).
-void recordWayOut(uint32_t destination, uint16_t port, const WayOut &way, const std::string &name);
-void forgetWayOut();
-
-// The user a check or scan is made for, whose console it looks beside: the one who ran sudo or
-// pkexec (SUDO_UID, PKEXEC_UID), else this one.
-unsigned askingUser();
-
-// The way a running console's output to `destination`:`port` opened by, when there is one.
-struct RecordedWay
-{
-    WayOut way;
-    std::string name; // the device's name at the open
-    pid_t pid = 0;
-};
-bool recordedWayOut(uint32_t destination, uint16_t port, RecordedWay &recorded);
+// Where frames to `host` (dotted IPv4 as the setting's parser checked it; empty: the broadcast
+// address of the network `interface` is on) and `port` go, and the way out, by `interface` (the
+// setting's, or empty). On failure returns false with one line saying why; when the way out was
+// found but has no link, `target.path` holds it.
+bool resolveNetTarget(const std::string &host, uint16_t port, const std::string &interface,
+    NetTarget &target, std::string &why);
 
 } // namespace das

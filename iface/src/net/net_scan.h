@@ -3,7 +3,7 @@
 #pragma once
 
 #include "encode/sacn.h"
-#include "net/net_path.h"
+#include "net/net_route.h"
 
 #include <chrono>
 #include <optional>
@@ -48,9 +48,5 @@ struct ScanStream
 // it opened.
 ScanReport scanNetwork(
     const NetTarget &target, const ScanStream &stream, std::chrono::milliseconds wait);
-
-// The program that holds local UDP `port` ("olad (pid 812)"), "another program" when it cannot
-// be told, or empty when the port is free.
-std::string udpPortHolder(uint16_t port);
 
 } // namespace das

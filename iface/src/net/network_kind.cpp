@@ -1,11 +1,7 @@
-// The Art-Net and sACN kinds' shared part.
+// The Art-Net and sACN kinds' shared parser.
 #include "net/network_kind.h"
 
-#include "net/net_path.h"
-#include "net/net_route.h"
-
 #include <net/if.h>
-#include <netinet/in.h>
 
 namespace das {
 
@@ -126,66 +122,6 @@ std::optional<OutputConfig> parseNetwork(
     if (!parseHost(hostText, config.host, why))
         return std::nullopt;
     return config;
-}
-
-std::string destinationText(const OutputConfig &config)
-{
-    NetTarget target;
-    std::string why;
-    return resolveNetTarget(config.host, config.port, config.interface, target, why)
-        ? ipv4Text(target.host)
-        : !config.host.empty() ? config.host
-                               : "the broadcast address of " + config.interface;
-}
-
-bool checkNetwork(const OutputConfig &config, const Say &say, std::string &why)
-{
-    NetTarget target;
-    if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
-        if (lacksLink(target.path.via))
-            say("Route", "frames would leave " + describePath(target.path) + ", but " + why);
-        return false;
-    }
-    // Beside a console whose output opened by another way: the device it sent by has gone, and
-    // the table now sends elsewhere (Wi-Fi's default route), where no node is.
-    const NetPath &path = target.path;
-    if (RecordedWay console; !path.pinned() && recordedWayOut(target.host, target.port, console)
-        && console.way != WayOut { path.via.index, path.source }) {
-        why = "the console's output opened by " + console.name + " from "
-            + ipv4Text(console.way.source) + " (adapter out or taken down?)";
-        say("Route", "frames would leave " + describePath(path) + ", but " + why);
-        return false;
-    }
-    say("Route", "frames leave " + describePath(target.path));
-    // The kernel takes a host off the named interface's networks as on its cable: it answers
-    // there only if it is (a node with a foreign address), else nothing reaches it.
-    const NetInterface &via = target.path.via;
-    bool onItsNetworks = isMulticast(target.host) || target.host == INADDR_BROADCAST;
-    for (const NetAddress &one : via.addresses)
-        onItsNetworks = onItsNetworks || one.holds(target.host);
-    if (target.path.choice == NetPath::Choice::Named && !onItsNetworks)
-        say("Warning",
-            ipv4Text(target.host) + " is not on " + via.name + "'s networks (" + networkList(via)
-                + "): frames reach it only if it is on that cable");
-    // Opening a network output only makes its socket; the goodbye packets of a close are sent
-    // by stop(), which is never called here.
-    return outputKind(config).open(config, why) != nullptr;
-}
-
-int scanNetworkKind(const OutputConfig &config, const ScanStream &stream, const Say &say)
-{
-    NetTarget target;
-    std::string why;
-    if (!resolveNetTarget(config.host, config.port, config.interface, target, why)) {
-        say("", "Network: not scanned: " + why);
-        return 0;
-    }
-    const ScanReport report = scanNetwork(target, stream, kScanWait);
-    for (const std::string &text : report.lines)
-        say("", text);
-    for (const std::string &text : report.warnings)
-        say("Warning", text);
-    return report.warnings.empty() ? report.found : -1;
 }
 
 } // namespace das

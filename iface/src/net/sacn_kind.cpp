@@ -1,7 +1,10 @@
 // The sACN (E1.31) kind: to a universe's multicast group or one receiver.
+#include "check_report.h"
 #include "encode/sacn.h"
-#include "net/net_route.h"
+#include "net/network_check.h"
 #include "net/network_kind.h"
+#include "net/network_outputs.h"
+#include "net/sacn_cid.h"
 
 namespace das {
 
@@ -29,11 +32,26 @@ std::optional<OutputConfig> parse(std::string_view rest, std::string &why)
     return config;
 }
 
-std::string describe(const OutputConfig &config)
+std::string describeTo(const OutputConfig &config, const std::string &destination)
 {
     return "sACN (E1.31) universe " + std::to_string(config.universe) + " to "
-        + (config.host == groupOf(config) ? "its multicast group " : "") + destinationText(config)
+        + (config.host == groupOf(config) ? "its multicast group " : "") + destination
         + ", priority " + std::to_string(config.priority);
+}
+
+std::string describe(const OutputConfig &config)
+{
+    return describeTo(config, destinationText(config));
+}
+
+bool check(const OutputConfig &config, const Say &say, std::string &why)
+{
+    return checkNetwork(config, openSacn, say, why);
+}
+
+bool report(const OutputConfig &config, const Say &say, std::string &why)
+{
+    return reportNetwork(config, describeTo, openSacn, say, why);
 }
 
 int scan(const OutputConfig *inForce, const Say &say)
@@ -49,6 +67,6 @@ int scan(const OutputConfig *inForce, const Say &say)
 } // namespace
 
 extern const OutputKindUnit kSacnKind = { "sacn", "sacn[:HOST][@U][,if=IF][,priority=P]", parse,
-    openSacn, describe, checkNetwork, scan, kOptions };
+    openSacn, describe, check, scan, kOptions, report };
 
 } // namespace das

@@ -1,20 +1,14 @@
 // The sACN (E1.31) output: one data packet per command 4 to the universe's multicast group or a
 // unicast receiver, a Universe Discovery packet every 10 s beside them, and the three
 // stream-terminated packets on close.
-#include "diagnostic.h"
 #include "encode/sacn.h"
-#include "encode/wire_text.h"
-#include "net/network_kind.h"
-#include "net/udp_output.h"
+#include "net/net_route.h"
+#include "net/network_outputs.h"
+#include "net/sacn_cid.h"
+#include "net/udp_sender.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fstream>
-#include <mutex>
-#include <random>
-#include <sys/random.h>
 #include <unistd.h>
 
 namespace das {
@@ -23,19 +17,6 @@ namespace {
 
 constexpr int kTerminationPackets = 3;
 constexpr std::chrono::seconds kDiscoveryEvery { 10 };
-
-Cid randomCid()
-{
-    Cid bytes {};
-    if (getrandom(bytes.data(), bytes.size(), GRND_NONBLOCK)
-        != static_cast<ssize_t>(bytes.size())) {
-        // Only right after boot is the kernel pool not ready; uniqueness is all a CID needs.
-        std::random_device device;
-        for (auto &byte : bytes)
-            byte = static_cast<uint8_t>(device());
-    }
-    return makeUuidV4(bytes);
-}
 
 // The next sequence number of `universe` (1-63999), kept from one open to the next for the life
 // of the process: a receiver that missed a stream's goodbye still holds its last number, and
@@ -114,53 +95,16 @@ private:
 
 } // namespace
 
-std::optional<Cid> machineSacnCid(
-    std::span<const char *const> files, unsigned uid, std::string &why)
-{
-    why.clear();
-    for (const std::string path : files) {
-        std::ifstream file(path);
-        const int error = errno;
-        std::string id;
-        if (!std::getline(file, id))
-            why += (why.empty() ? "" : " and ") + path + " cannot be read ("
-                + (file.is_open() ? "it is empty" : std::strerror(error)) + ")";
-        else if (id.size() != 32 || id.find_first_not_of("0123456789abcdef") != std::string::npos)
-            why += (why.empty() ? "" : " and ") + path + " holds no machine ID";
-        else
-            return sacnSourceCid(id, uid);
-    }
-    return std::nullopt;
-}
-
-Cid sacnCid(std::span<const char *const> files, unsigned uid)
-{
-    std::string why;
-    if (auto cid = machineSacnCid(files, uid, why))
-        return *cid;
-    static const Cid random = randomCid();
-    static std::once_flag said;
-    std::call_once(said, [&] {
-        printDiagnostic("sACN: " + why + ": the source takes a random CID until the program "
-            + "ends, and receivers see a new source at each start");
-    });
-    return random;
-}
-
-std::string sacnSourceName()
-{
-    char host[256] = {};
-    std::string name = "Brivane";
-    if (::gethostname(host, sizeof host - 1) == 0 && host[0])
-        name.append(" on ").append(host);
-    return std::string(cutUtf8(name, kSacnSourceNameSize - 1));
-}
-
 std::unique_ptr<Backend> openSacn(const OutputConfig &config, std::string &why)
 {
     NetTarget to;
     if (!resolveNetTarget(config.host, config.port, config.interface, to, why))
         return nullptr;
+    return openSacn(config, to, why);
+}
+
+std::unique_ptr<Backend> openSacn(const OutputConfig &config, const NetTarget &to, std::string &why)
+{
     if (const std::string network = broadcastOf(to.host); !network.empty()) {
         why = ipv4Text(to.host) + " is the broadcast address of " + network
             + ": sACN goes to a universe's multicast group (no host) or to one receiver";

@@ -1,5 +1,5 @@
-// What the network outputs share: the machine's interfaces, and the decision, made once at open,
-// of which interface and local address their frames leave by.
+// The machine's network interfaces as the network outputs see them: each device with its IPv4
+// addresses and link, what is wrong with one now, and how messages name them.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,11 @@
 #include <vector>
 
 namespace das {
+
+// "10.0.0.5": an address (host order) as messages show it.
+std::string ipv4Text(uint32_t hostOrder);
+
+inline bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
 
 // One IPv4 address of a device and the network it puts the device on.
 struct NetAddress
@@ -59,29 +64,6 @@ std::string networkList(const NetInterface &device);
 bool findInterface(
     const std::string &wanted, NetInterface &found, uint32_t &address, std::string &why);
 
-std::string ipv4Text(uint32_t hostOrder);
-
-// How frames leave: by the routing table, or pinned to one interface (named in the setting, or
-// the only one there is when the table has no route). Pinned frames leave by that interface
-// alone, from its address.
-struct NetPath
-{
-    enum class Choice { RoutingTable, Named, OnlyInterface } choice = Choice::RoutingTable;
-    NetInterface via; // pinned: the interface; by the table: the one it picks, when known
-    uint32_t source = 0; // the local address frames leave from, host order
-    uint32_t broadcast = 0; // the broadcast address of the source's network, when known
-    bool pinned() const { return choice != Choice::RoutingTable; }
-};
-
-// Decides at open how frames to `destination`:`port` (host order) leave, `wanted` being the
-// setting's interface or empty. Sends nothing. On failure returns false with one line saying why
-// and listing the interfaces there are.
-bool chooseNetPath(const std::string &wanted, uint32_t destination, uint16_t port, NetPath &path,
-    std::string &why);
-
-// "by eth1 from 10.0.0.5 (no route, and the only interface up with a link)", for messages.
-std::string describePath(const NetPath &path);
-
 // Whether the interface frames leave by is up without a link (a cable out, the switch off).
 // Down, or unknown, is not this: sends fail then, and tell.
 bool lacksLink(const NetInterface &via);
@@ -93,27 +75,5 @@ std::string noLinkText(const NetInterface &via);
 // name, up and running are brought up to date): "eth1 is gone (adapter out?)", "eth1 is down
 // (taken down?)", noLinkText, or empty when it is up with a link. `fd`: any socket, to ask by.
 std::string deviceTrouble(NetInterface &via, int fd);
-
-// Makes `fd`, a UDP socket, send by `path`: when pinned, bound to its interface and source
-// address (when known), and multicast set to leave by it. Whether broadcast is allowed is up to
-// the caller.
-bool applyNetPath(int fd, const NetPath &path, std::string &why);
-
-inline bool isMulticast(uint32_t host) { return (host >> 28) == 0xe; }
-
-// Where a network output sends, and by which way.
-struct NetTarget
-{
-    uint32_t host = 0; // host order
-    uint16_t port = 0;
-    NetPath path;
-};
-
-// Where frames to `host` (dotted IPv4 as the setting's parser checked it; empty: the broadcast
-// address of the network `interface` is on) and `port` go, and the way out, by `interface` (the
-// setting's, or empty). On failure returns false with one line saying why; when the way out was
-// found but has no link, `target.path` holds it.
-bool resolveNetTarget(const std::string &host, uint16_t port, const std::string &interface,
-    NetTarget &target, std::string &why);
 
 } // namespace das

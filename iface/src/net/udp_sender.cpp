@@ -1,9 +1,10 @@
 // The UDP socket under the network outputs: opened once, never blocking, and deciding which
 // send errors close the output.
-#include "net/udp_output.h"
+#include "net/udp_sender.h"
 
 #include "dashard.h"
 #include "diagnostic.h"
+#include "net/way_out_record.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
 // A non-blocking UDP socket aimed at one IPv4 destination, shared by the Art-Net and sACN outputs.
 #pragma once
 
-#include "net/net_path.h"
 #include "net/net_route.h"
+#include "net/routing_table.h"
 
 #include <chrono>
 #include <cstdint>
