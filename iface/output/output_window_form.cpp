@@ -191,8 +191,8 @@ void OutputWindow::choose()
     FormValues values = formShown();
     const bool network = kindForm(values.kind).interface;
     values.kind = !target.kind.empty() ? target.kind
-        : network                    ? values.kind
-                                     : std::string(defaultOutputKind().name);
+        : network                      ? values.kind
+                                       : std::string(defaultOutputKind().name);
     values.interface = target.interface;
     values.device = target.device;
     values.host.clear();

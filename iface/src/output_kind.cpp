@@ -1,5 +1,6 @@
-// The kinds of output, one row each, and the one an empty setting means. A static library drops a unit nothing refers to, so the
-// table names each kind's unit rather than letting units enter themselves.
+// The kinds of output, one row each, and the one an empty setting means. A static library drops
+// a unit nothing refers to, so the table names each kind's unit rather than letting units enter
+// themselves.
 #include "output_kind.h"
 
 namespace das {

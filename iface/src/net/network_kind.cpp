@@ -47,7 +47,8 @@ bool parseOptions(
         const std::string_view value
             = equals == std::string_view::npos ? std::string_view {} : option.substr(equals + 1);
         const KindOption *number = optionNamed(form, name);
-        if ((name == "if" || number) && given.find("," + std::string(name) + ",") != std::string::npos) {
+        const bool seen = given.find("," + std::string(name) + ",") != std::string::npos;
+        if ((name == "if" || number) && seen) {
             why = "option \"" + std::string(name) + "\" given twice";
             return false;
         }
